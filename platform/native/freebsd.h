@@ -1,0 +1,48 @@
+// FreeBSD itself: the system headers, brought into namespace bsd.
+#pragma once
+
+#include <sys/types.h>
+#include <sys/param.h>    // PATH_MAX, MAXCOMLEN
+#include <sys/sysctl.h>   // sysctl, sysctlbyname, CTL_*, KERN_*
+#include <sys/user.h>     // kinfo_proc, kinfo_file, kinfo_vmentry
+#include <sys/proc.h>     // SIDL..SLOCK, P_INMEM, P_SYSTEM
+#include <sys/vmmeter.h>  // struct vmtotal
+#include <sys/time.h>     // struct timeval
+#include <sys/resource.h> // struct rusage
+#include <fcntl.h>        // O_RDONLY for kvm_open
+#include <kvm.h>          // kvm_open, kvm_getswapinfo, kvm_close
+#include <libutil.h>      // kinfo_getfile, kinfo_getvmmap
+#include <malloc_np.h>    // mallctl
+#include <signal.h>       // kill
+#include <string.h>       // strlcat
+#include <unistd.h>       // sysconf
+
+namespace bsd {
+using ::pid_t;
+using ::uid_t;
+using ::gid_t;
+using ::dev_t;
+using ::segsz_t;
+using ::vm_size_t;
+using ::u_int;
+using ::timeval;
+using ::rusage;
+using ::kinfo_proc;
+using ::kinfo_file;
+using ::kinfo_vmentry;
+using ::vmtotal;
+using ::kvm_swap;
+using ::kvm_t;
+
+using ::sysctl;
+using ::sysctlbyname;
+using ::kill;
+using ::sysconf;
+using ::strlcat;
+using ::kinfo_getfile;
+using ::kinfo_getvmmap;
+using ::kvm_open;
+using ::kvm_getswapinfo;
+using ::kvm_close;
+using ::mallctl;
+}  // namespace bsd

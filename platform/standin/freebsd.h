@@ -1,0 +1,438 @@
+// FreeBSD amd64 records, constants and calls, as the stand-in provides them.
+//
+// Everything lives in namespace bsd so that nothing here can interpose on the
+// host C library. Constants that no host header defines are plain macros, as
+// on FreeBSD; the few that clash with host headers are in freebsd_clash.h,
+// which only module code includes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace bsd {
+
+using pid_t = std::int32_t;
+using lwpid_t = std::int32_t;
+using uid_t = std::uint32_t;
+using gid_t = std::uint32_t;
+using dev_t = std::uint64_t;
+using segsz_t = std::int64_t;
+using vm_size_t = std::uint64_t;
+using fixpt_t = std::uint32_t;
+using u_char = unsigned char;
+using u_short = unsigned short;
+using u_int = unsigned int;
+
+struct timeval {
+    std::int64_t tv_sec;
+    std::int64_t tv_usec;
+};
+
+struct rusage {
+    timeval ru_utime;
+    timeval ru_stime;
+    long ru_maxrss;
+    long ru_ixrss;
+    long ru_idrss;
+    long ru_isrss;
+    long ru_minflt;
+    long ru_majflt;
+    long ru_nswap;
+    long ru_inblock;
+    long ru_oublock;
+    long ru_msgsnd;
+    long ru_msgrcv;
+    long ru_nsignals;
+    long ru_nvcsw;
+    long ru_nivcsw;
+};
+
+struct priority {
+    u_char pri_class;
+    u_char pri_level;
+    u_char pri_native;
+    u_char pri_user;
+};
+
+struct sigset_t {
+    std::uint32_t __bits[4];
+};
+
+#define KI_NGROUPS 16
+#define COMMLEN 19
+#define TDNAMLEN 16
+#define WMESGLEN 8
+#define LOGNAMELEN 17
+#define LOCKNAMELEN 8
+#define KI_EMULNAMELEN 16
+#define LOGINCLASSLEN 17
+#define MAXCOMLEN 19
+#define KI_NSPARE_INT 2
+#define KI_NSPARE_LONG 12
+#define KI_NSPARE_PTR 5
+
+struct kinfo_proc {
+    int ki_structsize;
+    int ki_layout;
+    void *ki_args;
+    void *ki_paddr;
+    void *ki_addr;
+    void *ki_tracep;
+    void *ki_textvp;
+    void *ki_fd;
+    void *ki_vmspace;
+    const void *ki_wchan;
+    pid_t ki_pid;
+    pid_t ki_ppid;
+    pid_t ki_pgid;
+    pid_t ki_tpgid;
+    pid_t ki_sid;
+    pid_t ki_tsid;
+    short ki_jobc;
+    short ki_spare_short1;
+    std::uint32_t ki_tdev_freebsd11;
+    sigset_t ki_siglist;
+    sigset_t ki_sigmask;
+    sigset_t ki_sigignore;
+    sigset_t ki_sigcatch;
+    uid_t ki_uid;
+    uid_t ki_ruid;
+    uid_t ki_svuid;
+    gid_t ki_rgid;
+    gid_t ki_svgid;
+    short ki_ngroups;
+    short ki_spare_short2;
+    gid_t ki_groups[KI_NGROUPS];
+    vm_size_t ki_size;
+    segsz_t ki_rssize;
+    segsz_t ki_swrss;
+    segsz_t ki_tsize;
+    segsz_t ki_dsize;
+    segsz_t ki_ssize;
+    u_short ki_xstat;
+    u_short ki_acflag;
+    fixpt_t ki_pctcpu;
+    u_int ki_estcpu;
+    u_int ki_slptime;
+    u_int ki_swtime;
+    u_int ki_cow;
+    std::uint64_t ki_runtime;
+    timeval ki_start;
+    timeval ki_childtime;
+    long ki_flag;
+    long ki_kiflag;
+    int ki_traceflag;
+    char ki_stat;
+    signed char ki_nice;
+    char ki_lock;
+    char ki_rqindex;
+    u_char ki_oncpu_old;
+    u_char ki_lastcpu_old;
+    char ki_tdname[TDNAMLEN + 1];
+    char ki_wmesg[WMESGLEN + 1];
+    char ki_login[LOGNAMELEN + 1];
+    char ki_lockname[LOCKNAMELEN + 1];
+    char ki_comm[COMMLEN + 1];
+    char ki_emul[KI_EMULNAMELEN + 1];
+    char ki_loginclass[LOGINCLASSLEN + 1];
+    char ki_moretdname[MAXCOMLEN - TDNAMLEN + 1];
+    char ki_sparestrings[46];
+    int ki_spareints[KI_NSPARE_INT];
+    std::uint64_t ki_tdev;
+    int ki_oncpu;
+    int ki_lastcpu;
+    int ki_tracer;
+    int ki_flag2;
+    int ki_fibnum;
+    u_int ki_cr_flags;
+    int ki_jid;
+    int ki_numthreads;
+    lwpid_t ki_tid;
+    priority ki_pri;
+    rusage ki_rusage;
+    rusage ki_rusage_ch;
+    void *ki_pcb;
+    void *ki_kstack;
+    void *ki_udata;
+    void *ki_tdaddr;
+    void *ki_pd;
+    void *ki_spareptrs[KI_NSPARE_PTR];
+    long ki_sparelongs[KI_NSPARE_LONG];
+    long ki_sflag;
+    long ki_tdflags;
+};
+
+static_assert(sizeof(timeval) == 16);
+static_assert(sizeof(rusage) == 144);
+static_assert(sizeof(kinfo_proc) == 1088);
+static_assert(offsetof(kinfo_proc, ki_pid) == 72);
+static_assert(offsetof(kinfo_proc, ki_ppid) == 76);
+static_assert(offsetof(kinfo_proc, ki_uid) == 168);
+static_assert(offsetof(kinfo_proc, ki_ruid) == 172);
+static_assert(offsetof(kinfo_proc, ki_svuid) == 176);
+static_assert(offsetof(kinfo_proc, ki_rgid) == 180);
+static_assert(offsetof(kinfo_proc, ki_svgid) == 184);
+static_assert(offsetof(kinfo_proc, ki_groups) == 192);
+static_assert(offsetof(kinfo_proc, ki_size) == 256);
+static_assert(offsetof(kinfo_proc, ki_rssize) == 264);
+static_assert(offsetof(kinfo_proc, ki_tsize) == 280);
+static_assert(offsetof(kinfo_proc, ki_dsize) == 288);
+static_assert(offsetof(kinfo_proc, ki_ssize) == 296);
+static_assert(offsetof(kinfo_proc, ki_start) == 336);
+static_assert(offsetof(kinfo_proc, ki_childtime) == 352);
+static_assert(offsetof(kinfo_proc, ki_flag) == 368);
+static_assert(offsetof(kinfo_proc, ki_stat) == 388);
+static_assert(offsetof(kinfo_proc, ki_nice) == 389);
+static_assert(offsetof(kinfo_proc, ki_tdname) == 394);
+static_assert(offsetof(kinfo_proc, ki_comm) == 447);
+static_assert(offsetof(kinfo_proc, ki_tdev) == 560);
+static_assert(offsetof(kinfo_proc, ki_oncpu) == 568);
+static_assert(offsetof(kinfo_proc, ki_lastcpu) == 572);
+static_assert(offsetof(kinfo_proc, ki_numthreads) == 596);
+static_assert(offsetof(kinfo_proc, ki_tid) == 600);
+static_assert(offsetof(kinfo_proc, ki_pri) == 604);
+static_assert(offsetof(kinfo_proc, ki_rusage) == 608);
+static_assert(offsetof(kinfo_proc, ki_rusage_ch) == 752);
+static_assert(offsetof(kinfo_proc, ki_sflag) == 1072);
+
+// Open-file table entry of kinfo_getfile.
+#define PATH_MAX_FREEBSD 1024
+
+struct sockaddr_storage_bsd {
+    u_char ss_len;
+    u_char ss_family;
+    char __ss_pad1[6];
+    std::int64_t __ss_align;
+    char __ss_pad2[112];
+};
+static_assert(sizeof(sockaddr_storage_bsd) == 128);
+
+struct kinfo_file {
+    int kf_structsize;
+    int kf_type;
+    int kf_fd;
+    int kf_ref_count;
+    int kf_flags;
+    int kf_pad0;
+    std::int64_t kf_offset;
+    union {
+        struct {
+            std::uint32_t kf_spareint;
+            int kf_sock_domain0;
+            int kf_sock_type0;
+            int kf_sock_protocol0;
+            sockaddr_storage_bsd kf_sa_local;
+            sockaddr_storage_bsd kf_sa_peer;
+            std::uint64_t kf_sock_pcb;
+            std::uint64_t kf_sock_inpcb;
+            std::uint64_t kf_sock_unpconn;
+            std::uint16_t kf_sock_snd_sb_state;
+            std::uint16_t kf_sock_rcv_sb_state;
+            std::uint32_t kf_sock_pad0;
+        } kf_sock;
+        struct {
+            int kf_file_type;
+            int kf_spareint[3];
+            std::uint64_t kf_spareint64[30];
+            std::uint64_t kf_file_fsid;
+            std::uint64_t kf_file_rdev;
+            std::uint64_t kf_file_fileid;
+            std::uint64_t kf_file_size;
+        } kf_file;
+    } kf_un;
+    std::uint16_t kf_status;
+    std::uint16_t kf_pad1;
+    int _kf_ispare0;
+    std::uint64_t kf_cap_rights[2];
+    std::uint64_t _kf_cap_spare;
+    char kf_path[PATH_MAX_FREEBSD];
+};
+
+static_assert(sizeof(kinfo_file) == 1392);
+static_assert(offsetof(kinfo_file, kf_type) == 4);
+static_assert(offsetof(kinfo_file, kf_fd) == 8);
+static_assert(offsetof(kinfo_file, kf_un.kf_file.kf_file_type) == 32);
+static_assert(offsetof(kinfo_file, kf_un.kf_sock.kf_sock_domain0) == 36);
+static_assert(offsetof(kinfo_file, kf_un.kf_sock.kf_sock_type0) == 40);
+static_assert(offsetof(kinfo_file, kf_un.kf_sock.kf_sock_protocol0) == 44);
+static_assert(offsetof(kinfo_file, kf_un.kf_sock.kf_sa_local) == 48);
+static_assert(offsetof(kinfo_file, kf_un.kf_sock.kf_sa_peer) == 176);
+static_assert(offsetof(kinfo_file, kf_path) == 368);
+
+// FreeBSD's short names for the union members.
+#define kf_vnode_type kf_un.kf_file.kf_file_type
+#define kf_sock_domain kf_un.kf_sock.kf_sock_domain0
+#define kf_sock_type kf_un.kf_sock.kf_sock_type0
+#define kf_sock_protocol kf_un.kf_sock.kf_sock_protocol0
+#define kf_sa_local kf_un.kf_sock.kf_sa_local
+#define kf_sa_peer kf_un.kf_sock.kf_sa_peer
+
+
+#define KF_TYPE_NONE 0
+#define KF_TYPE_VNODE 1
+#define KF_TYPE_SOCKET 2
+#define KF_TYPE_PIPE 3
+#define KF_TYPE_FIFO 4
+#define KF_TYPE_KQUEUE 5
+#define KF_TYPE_PTS 10
+#define KF_TYPE_UNKNOWN 255
+
+#define KF_VTYPE_VNON 0
+#define KF_VTYPE_VREG 1
+#define KF_VTYPE_VDIR 2
+#define KF_VTYPE_VBLK 3
+#define KF_VTYPE_VCHR 4
+#define KF_VTYPE_VLNK 5
+#define KF_VTYPE_VSOCK 6
+#define KF_VTYPE_VFIFO 7
+
+#define KF_FD_TYPE_CWD -1
+#define KF_FD_TYPE_ROOT -2
+#define KF_FD_TYPE_JAIL -3
+#define KF_FD_TYPE_TRACE -4
+#define KF_FD_TYPE_TEXT -5
+#define KF_FD_TYPE_CTTY -6
+
+// Memory-map entry of kinfo_getvmmap.
+struct kinfo_vmentry {
+    int kve_structsize;
+    int kve_type;
+    std::uint64_t kve_start;
+    std::uint64_t kve_end;
+    std::uint64_t kve_offset;
+    std::uint64_t kve_vn_fileid;
+    std::uint32_t kve_vn_fsid_freebsd11;
+    int kve_flags;
+    int kve_resident;
+    int kve_private_resident;
+    int kve_protection;
+    int kve_ref_count;
+    int kve_shadow_count;
+    int kve_vn_type;
+    std::uint64_t kve_vn_size;
+    std::uint32_t kve_vn_rdev_freebsd11;
+    std::uint16_t kve_vn_mode;
+    std::uint16_t kve_status;
+    std::uint64_t kve_vn_fsid;
+    std::uint64_t kve_vn_rdev;
+    int _kve_ispare[8];
+    char kve_path[PATH_MAX_FREEBSD];
+};
+
+static_assert(sizeof(kinfo_vmentry) == 1160);
+static_assert(offsetof(kinfo_vmentry, kve_type) == 4);
+static_assert(offsetof(kinfo_vmentry, kve_start) == 8);
+static_assert(offsetof(kinfo_vmentry, kve_end) == 16);
+static_assert(offsetof(kinfo_vmentry, kve_resident) == 48);
+static_assert(offsetof(kinfo_vmentry, kve_private_resident) == 52);
+static_assert(offsetof(kinfo_vmentry, kve_protection) == 56);
+static_assert(offsetof(kinfo_vmentry, kve_ref_count) == 60);
+static_assert(offsetof(kinfo_vmentry, kve_shadow_count) == 64);
+static_assert(offsetof(kinfo_vmentry, kve_path) == 136);
+
+#define KVME_TYPE_NONE 0
+#define KVME_TYPE_DEFAULT 1
+#define KVME_TYPE_VNODE 2
+#define KVME_TYPE_SWAP 3
+#define KVME_TYPE_DEVICE 4
+#define KVME_TYPE_PHYS 5
+#define KVME_TYPE_DEAD 6
+#define KVME_TYPE_SG 7
+#define KVME_TYPE_MGTDEVICE 8
+#define KVME_TYPE_GUARD 9
+#define KVME_TYPE_UNKNOWN 255
+
+#define KVME_PROT_READ 0x00000001
+#define KVME_PROT_WRITE 0x00000002
+#define KVME_PROT_EXEC 0x00000004
+
+// Virtual memory totals of vm.vmtotal.
+struct vmtotal {
+    std::uint64_t t_vm;
+    std::uint64_t t_avm;
+    std::uint64_t t_rm;
+    std::uint64_t t_arm;
+    std::uint64_t t_vmshr;
+    std::uint64_t t_avmshr;
+    std::uint64_t t_rmshr;
+    std::uint64_t t_armshr;
+    std::uint64_t t_free;
+    std::int16_t t_rq;
+    std::int16_t t_dw;
+    std::int16_t t_pw;
+    std::int16_t t_sl;
+    std::int16_t t_sw;
+    std::uint16_t t_pad[3];
+};
+static_assert(sizeof(vmtotal) == 88);
+static_assert(offsetof(vmtotal, t_vmshr) == 32);
+static_assert(offsetof(vmtotal, t_rmshr) == 48);
+static_assert(offsetof(vmtotal, t_rq) == 72);
+
+// Swap totals of the kernel memory interface.
+struct kvm_swap {
+    char ksw_devname[32];
+    u_int ksw_used;
+    u_int ksw_total;
+    int ksw_flags;
+    int ksw_reserved1;
+    int ksw_reserved2;
+};
+static_assert(sizeof(kvm_swap) == 52);
+static_assert(offsetof(kvm_swap, ksw_used) == 32);
+static_assert(offsetof(kvm_swap, ksw_total) == 36);
+
+struct kvm_t;
+
+// Kernel parameter names.
+#define CTL_KERN 1
+#define CTL_VM 2
+#define CTL_HW 6
+#define KERN_ARGMAX 8
+#define KERN_PROC 14
+#define KERN_BOOTTIME 21
+#define KERN_PROC_ALL 0
+#define KERN_PROC_PID 1
+#define KERN_PROC_PROC 8
+#define KERN_PROC_INC_THREAD 0x10
+#define VM_METER 1
+#define HW_NCPU 3
+
+// Process states of ki_stat.
+#define SIDL 1
+#define SRUN 2
+#define SSLEEP 3
+#define SSTOP 4
+#define SZOMB 5
+#define SWAIT 6
+#define SLOCK 7
+
+#define NODEV ((::bsd::dev_t)-1)
+#define NOCPU (-1)
+
+// Process flags of ki_flag and ki_sflag.
+#define P_CONTROLT 0x00000002
+#define P_SYSTEM 0x00000200
+#define P_INMEM 0x10000000
+#define PS_INMEM 0x00001
+
+// FreeBSD's value of _SC_PAGESIZE (the host's differs).
+inline constexpr int sc_pagesize = 47;
+
+// The calls the module makes.
+int sysctl(const int *name, u_int namelen, void *oldp, std::size_t *oldlenp, const void *newp,
+           std::size_t newlen);
+int sysctlbyname(const char *name, void *oldp, std::size_t *oldlenp, const void *newp,
+                 std::size_t newlen);
+int kill(pid_t pid, int sig);
+long sysconf(int name);
+std::size_t strlcat(char *dst, const char *src, std::size_t size);
+kinfo_file *kinfo_getfile(pid_t pid, int *cntp);
+kinfo_vmentry *kinfo_getvmmap(pid_t pid, int *cntp);
+kvm_t *kvm_open(const char *execfile, const char *corefile, const char *swapfile, int flags,
+                const char *errstr);
+int kvm_getswapinfo(kvm_t *kd, kvm_swap *swap_ary, int swap_max, int flags);
+int kvm_close(kvm_t *kd);
+int mallctl(const char *name, void *oldp, std::size_t *oldlenp, void *newp, std::size_t newlen);
+
+}  // namespace bsd

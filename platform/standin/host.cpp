@@ -1,0 +1,103 @@
+#include "host.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+
+namespace standin {
+
+bool read_file(const char *path, std::string &out, std::size_t limit) {
+    int saved = errno;
+    out.clear();
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd == -1) {
+        errno = saved;
+        return false;
+    }
+    char chunk[4096];
+    bool ok = true;
+    while (out.size() < limit) {
+        ssize_t n = ::read(fd, chunk, sizeof(chunk));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ok = false;
+            break;
+        }
+        if (n == 0)
+            break;
+        out.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    errno = saved;
+    return ok;
+}
+
+std::string_view field(std::string_view text, std::string_view key) {
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t eol = text.find('\n', pos);
+        if (eol == std::string_view::npos)
+            eol = text.size();
+        std::string_view line = text.substr(pos, eol - pos);
+        if (line.size() > key.size() && line.substr(0, key.size()) == key) {
+            char sep = line[key.size()];
+            if (sep == ':' || sep == ' ' || sep == '\t') {
+                std::string_view v = line.substr(key.size() + 1);
+                while (!v.empty() && (v.front() == ' ' || v.front() == '\t'))
+                    v.remove_prefix(1);
+                return v;
+            }
+        }
+        pos = eol + 1;
+    }
+    return {};
+}
+
+static std::string_view skip_blanks(std::string_view t) {
+    while (!t.empty() && (t.front() == ' ' || t.front() == '\t'))
+        t.remove_prefix(1);
+    return t;
+}
+
+long long to_ll(std::string_view text, long long fallback) {
+    text = skip_blanks(text);
+    long long v = 0;
+    auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+    return r.ec == std::errc() ? v : fallback;
+}
+
+unsigned long long to_ull(std::string_view text, unsigned long long fallback) {
+    text = skip_blanks(text);
+    unsigned long long v = 0;
+    auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+    return r.ec == std::errc() ? v : fallback;
+}
+
+std::size_t split_words(std::string_view text, std::string_view *words, std::size_t max) {
+    std::size_t n = 0;
+    std::size_t i = 0;
+    while (n < max) {
+        while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+            i++;
+        if (i >= text.size())
+            break;
+        std::size_t start = i;
+        while (i < text.size() && !std::isspace(static_cast<unsigned char>(text[i])))
+            i++;
+        words[n++] = text.substr(start, i - start);
+    }
+    return n;
+}
+
+std::int64_t host_boot_time() {
+    std::string stat;
+    if (!read_file("/proc/stat", stat))
+        return 0;
+    return to_ll(field(stat, "btime"));
+}
+
+}  // namespace standin

@@ -1,0 +1,34 @@
+// Small helpers for reading the live host: whole /proc and /sys files,
+// "Key: value" lines and whitespace-separated numbers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace standin {
+
+// Reads a whole file of at most limit bytes; false when it cannot be read.
+bool read_file(const char *path, std::string &out, std::size_t limit = 1 << 22);
+
+// The value of the first line "key<sep>..." of text, after the separator and
+// any blanks; empty view when there is none.
+std::string_view field(std::string_view text, std::string_view key);
+
+// The leading integer of text (after blanks); fallback when there is none.
+long long to_ll(std::string_view text, long long fallback = 0);
+unsigned long long to_ull(std::string_view text, unsigned long long fallback = 0);
+
+// Splits text at blanks into at most max words; returns how many.
+std::size_t split_words(std::string_view text, std::string_view *words, std::size_t max);
+
+// The host's boot time in seconds (the btime line of /proc/stat).
+std::int64_t host_boot_time();
+
+// Appends the bytes of a record to an answer.
+template <class T> void append_record(std::string &out, const T &rec) {
+    out.append(reinterpret_cast<const char *>(&rec), sizeof(rec));
+}
+
+}  // namespace standin

@@ -1,0 +1,39 @@
+// Injected answers and the call log of the stand-in.
+//
+// Every platform call of the stand-in first logs itself, then asks for an
+// injected step under its call name and key; only when there is none does it
+// answer from the live host.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace standin {
+
+struct step {
+    enum kind_t { answer, error, live } kind = live;
+    int err = 0;          // error: the errno (0: a null or failed result, errno 0)
+    long value = 0;       // answer: a return value or count, where the call has one
+    bool has_value = false;
+    std::string data;     // answer: the bytes, in FreeBSD layout
+};
+
+// Takes the next step injected for call and key. The last step of a
+// sequence stays in force. False means: answer live.
+bool next_step(const char *call, const std::string &key, step &out);
+
+void log_call(const char *call, const std::string &key, const char *op, std::size_t size);
+
+}  // namespace standin
+
+// The C ABI, for tests (ctypes); see docs/standin.md.
+extern "C" {
+void standin_reset(void);
+int standin_answer(const char *call, const char *key, const void *data, std::size_t len);
+int standin_answer_value(const char *call, const char *key, long value, const void *data,
+                         std::size_t len);
+int standin_error(const char *call, const char *key, int err);
+int standin_live(const char *call, const char *key);
+std::size_t standin_log(char *buf, std::size_t size);
+void standin_log_clear(void);
+}

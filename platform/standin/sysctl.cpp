@@ -1,0 +1,146 @@
+// sysctl and sysctlbyname with FreeBSD's semantics, answered from injected
+// steps or from the live host.
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "freebsd.h"
+#include "inject.h"
+#include "live.h"
+
+namespace standin {
+namespace {
+
+struct mib_route {
+    int top;
+    int second;
+    mib_handler handler;
+};
+
+// Numeric names the stand-in answers live, by their first two elements.
+const mib_route mib_routes[] = {
+    {CTL_KERN, KERN_PROC, live_kern_proc},
+    {CTL_KERN, KERN_ARGMAX, live_argmax},
+};
+
+struct name_alias {
+    const char *name;
+    int mib[2];
+};
+
+// Names that FreeBSD resolves to the numeric names above.
+const name_alias name_aliases[] = {
+    {"kern.argmax", {CTL_KERN, KERN_ARGMAX}},
+};
+
+std::string mib_key(const int *name, u_int namelen) {
+    std::string key;
+    for (u_int i = 0; i < namelen; i++) {
+        if (i)
+            key += '.';
+        key += std::to_string(name[i]);
+    }
+    return key;
+}
+
+int live_mib(const int *name, u_int namelen, std::string &out, bool measure) {
+    if (namelen < 2)
+        return ENOENT;
+    for (const mib_route &r : mib_routes) {
+        if (r.top == name[0] && r.second == name[1])
+            return r.handler(name, namelen, out, measure);
+    }
+    return ENOENT;
+}
+
+int live_name(const char *name, std::string &out, bool measure) {
+    for (const name_alias &a : name_aliases) {
+        if (std::strcmp(a.name, name) == 0)
+            return live_mib(a.mib, 2, out, measure);
+    }
+    return ENOENT;
+}
+
+// Hands an answer over as FreeBSD does: a measure reports the size needed; a
+// buffer too short gets the first bytes, its own size as the length, and
+// ENOMEM.
+int deliver(const std::string &answer, void *oldp, std::size_t *oldlenp) {
+    if (oldlenp == nullptr)
+        return 0;
+    if (oldp == nullptr) {
+        *oldlenp = answer.size();
+        return 0;
+    }
+    if (*oldlenp < answer.size()) {
+        std::memcpy(oldp, answer.data(), *oldlenp);
+        errno = ENOMEM;
+        return -1;
+    }
+    std::memcpy(oldp, answer.data(), answer.size());
+    *oldlenp = answer.size();
+    return 0;
+}
+
+const char *op_of(const void *oldp, const void *newp) {
+    if (newp != nullptr)
+        return "write";
+    return oldp == nullptr ? "measure" : "read";
+}
+
+template <class Live>
+int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void *newp,
+           std::size_t newlen, Live live) {
+    log_call("sysctl", key, op_of(oldp, newp),
+             newp != nullptr ? newlen : (oldlenp ? *oldlenp : 0));
+    step st;
+    if (next_step("sysctl", key, st)) {
+        if (st.kind == step::error) {
+            errno = st.err;
+            return -1;
+        }
+        return deliver(st.data, oldp, oldlenp);
+    }
+    // The stand-in accepts no new values from live callers.
+    if (newp != nullptr) {
+        errno = EPERM;
+        return -1;
+    }
+    std::string data;
+    int err = live(data, oldp == nullptr);
+    if (err != 0) {
+        errno = err;
+        return -1;
+    }
+    return deliver(data, oldp, oldlenp);
+}
+
+}  // namespace
+}  // namespace standin
+
+namespace bsd {
+
+int sysctl(const int *name, u_int namelen, void *oldp, std::size_t *oldlenp, const void *newp,
+           std::size_t newlen) {
+    if (name == nullptr || namelen == 0 || namelen > 24) {
+        errno = EINVAL;
+        return -1;
+    }
+    return standin::answer(standin::mib_key(name, namelen), oldp, oldlenp, newp, newlen,
+                           [&](std::string &out, bool measure) {
+                               return standin::live_mib(name, namelen, out, measure);
+                           });
+}
+
+int sysctlbyname(const char *name, void *oldp, std::size_t *oldlenp, const void *newp,
+                 std::size_t newlen) {
+    if (name == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    return standin::answer(name, oldp, oldlenp, newp, newlen,
+                           [&](std::string &out, bool measure) {
+                               return standin::live_name(name, out, measure);
+                           });
+}
+
+}  // namespace bsd

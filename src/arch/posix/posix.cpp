@@ -1,0 +1,89 @@
+#include "arch/posix/posix.h"
+
+#include <cerrno>
+
+#include "arch/all/errors.h"
+#include "arch/all/globals.h"
+#include "arch/freebsd/proc.h"
+#include "arch/posix/sysctl.h"
+#include "bsd.h"
+
+// FreeBSD's numbers, written out: the host's resource numbers differ.
+static const struct {
+    const char *name;
+    long value;
+} posix_constants[] = {
+    {"AF_LINK", 18},      {"RLIMIT_AS", 10},     {"RLIMIT_CORE", 4},  {"RLIMIT_CPU", 0},
+    {"RLIMIT_DATA", 2},   {"RLIMIT_FSIZE", 1},   {"RLIMIT_MEMLOCK", 6}, {"RLIMIT_NOFILE", 8},
+    {"RLIMIT_NPROC", 7},  {"RLIMIT_RSS", 5},     {"RLIMIT_STACK", 3}, {"RLIMIT_SWAP", 12},
+    {"RLIMIT_SBSIZE", 9}, {"RLIMIT_NPTS", 11},
+};
+
+static PyMethodDef posix_methods[] = {
+    {"getpagesize", quarn_getpagesize_pywrapper, METH_VARARGS, nullptr},
+    {"proc_is_zombie", quarn_proc_is_zombie, METH_VARARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+extern "C" int quarn_posix_add_constants(PyObject *mod) {
+    if (mod == nullptr)
+        return -1;
+    for (const auto &c : posix_constants) {
+        if (PyModule_AddIntConstant(mod, c.name, c.value))
+            return -1;
+    }
+    PyObject *infinity = PyLong_FromLong(9223372036854775807L);
+    if (infinity == nullptr)
+        return -1;
+    if (PyModule_AddObject(mod, "RLIM_INFINITY", infinity)) {
+        Py_DECREF(infinity);
+        return -1;
+    }
+    return 0;
+}
+
+extern "C" int quarn_posix_add_methods(PyObject *mod) {
+    for (PyMethodDef *def = posix_methods; def->ml_name != nullptr; def++) {
+        PyObject *func = PyCMethod_New(def, nullptr, mod, nullptr);
+        if (func == nullptr)
+            return -1;
+        if (PyModule_AddObject(mod, def->ml_name, func)) {
+            Py_DECREF(func);
+            return -1;
+        }
+    }
+    ZombieProcessError = PyErr_NewException("_quarn_posix.ZombieProcessError", nullptr, nullptr);
+    if (ZombieProcessError == nullptr)
+        return -1;
+    // The module gets a reference of its own; the global keeps the first.
+    Py_INCREF(ZombieProcessError);
+    if (PyModule_AddObject(mod, "ZombieProcessError", ZombieProcessError)) {
+        Py_DECREF(ZombieProcessError);
+        return -1;
+    }
+    return 0;
+}
+
+extern "C" int quarn_pid_exists(int pid) {
+    if (pid <= 0)
+        return 0;
+    if (bsd::kill(pid, 0) == 0)
+        return 1;
+    if (errno == ESRCH)
+        return 0;
+    if (errno == EPERM)
+        return 1;
+    return -1;
+}
+
+extern "C" PyObject *quarn_raise_for_pid(int pid, const char *what) {
+    if (errno != 0)
+        quarn_oserror_wsyscall(what);
+    else if (quarn_pid_exists(pid) == 0)
+        quarn_oserror_nsp(what);
+    else if (is_zombie(pid))
+        PyErr_SetString(ZombieProcessError, "");
+    else
+        quarn_runtime_error("%s syscall failed", what);
+    return nullptr;
+}
