@@ -43,7 +43,7 @@ check:
 	    build/asan-py$$v/quarn_cpp_tests --gtest_brief=1; \
 	  echo "== Python suites under ASan+UBSan, Python $$v"; \
 	  LD_PRELOAD="$(ASAN_LIBS)" ASAN_OPTIONS=detect_leaks=0 \
-	    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 QUARN_SANITIZED=1 PYTHONMALLOC=malloc \
+	    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 QUARN_SANITIZED=1 \
 	    PYTHONPATH=build/asan-py$$v:$(DIST) $$py -m pytest -q -p no:cacheprovider tests; \
 	done
 

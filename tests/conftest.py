@@ -1,0 +1,23 @@
+import os
+import sys
+
+import pytest
+
+sys.path.insert(0, os.path.dirname(__file__))
+
+import _quarn_bsd  # noqa: E402
+import standin  # noqa: E402
+
+
+@pytest.fixture(autouse=True)
+def live_platform():
+    """Every test starts from the live host with an empty call log and the
+    debug log off, and leaves it so."""
+    standin.reset()
+    _quarn_bsd.set_debug(False)
+    yield
+    standin.reset()
+    _quarn_bsd.set_debug(False)
+
+
+SANITIZED = bool(os.environ.get("QUARN_SANITIZED"))

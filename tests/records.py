@@ -1,0 +1,87 @@
+"""FreeBSD amd64 kernel records built with struct at their byte offsets.
+
+Deliberately independent of the C++ structs, so a layout slip on either side
+fails a test.
+"""
+
+import struct
+
+KINFO_PROC_SIZE = 1088
+KINFO_FILE_SIZE = 1392
+KINFO_VMENTRY_SIZE = 1160
+NODEV = 0xFFFFFFFFFFFFFFFF
+
+# kinfo_proc field offsets (FreeBSD amd64).
+KP = {
+    "ki_structsize": (0, "i"),
+    "ki_pid": (72, "i"),
+    "ki_ppid": (76, "i"),
+    "ki_uid": (168, "I"),
+    "ki_ruid": (172, "I"),
+    "ki_svuid": (176, "I"),
+    "ki_rgid": (180, "I"),
+    "ki_svgid": (184, "I"),
+    "ki_ngroups": (188, "h"),
+    "ki_groups0": (192, "I"),
+    "ki_size": (256, "Q"),
+    "ki_rssize": (264, "q"),
+    "ki_tsize": (280, "q"),
+    "ki_dsize": (288, "q"),
+    "ki_ssize": (296, "q"),
+    "ki_start_sec": (336, "q"),
+    "ki_start_usec": (344, "q"),
+    "ki_flag": (368, "q"),
+    "ki_stat": (388, "b"),
+    "ki_tdev": (560, "Q"),
+    "ki_oncpu": (568, "i"),
+    "ki_lastcpu": (572, "i"),
+    "ki_numthreads": (596, "i"),
+    "ki_tid": (600, "i"),
+    # ki_rusage at 608: ru_utime, ru_stime, then 14 longs.
+    "ru_utime_sec": (608, "q"),
+    "ru_utime_usec": (616, "q"),
+    "ru_stime_sec": (624, "q"),
+    "ru_stime_usec": (632, "q"),
+    "ru_maxrss": (640, "q"),
+    "ru_minflt": (672, "q"),
+    "ru_majflt": (680, "q"),
+    "ru_inblock": (696, "q"),
+    "ru_oublock": (704, "q"),
+    "ru_nvcsw": (736, "q"),
+    "ru_nivcsw": (744, "q"),
+    # ki_rusage_ch at 752.
+    "ch_utime_sec": (752, "q"),
+    "ch_utime_usec": (760, "q"),
+    "ch_stime_sec": (768, "q"),
+    "ch_stime_usec": (776, "q"),
+}
+KI_COMM = 447
+KI_COMM_LEN = 20
+
+
+def kinfo_proc(comm=b"", **fields):
+    """One kinfo_proc record; ki_structsize is filled in unless given."""
+    buf = bytearray(KINFO_PROC_SIZE)
+    fields.setdefault("ki_structsize", KINFO_PROC_SIZE)
+    for name, value in fields.items():
+        off, fmt = KP[name]
+        struct.pack_into("<" + fmt, buf, off, value)
+    if isinstance(comm, str):
+        comm = comm.encode()
+    assert len(comm) <= KI_COMM_LEN
+    buf[KI_COMM:KI_COMM + len(comm)] = comm
+    return bytes(buf)
+
+
+def unpack_kinfo_proc(data, name):
+    off, fmt = KP[name]
+    return struct.unpack_from("<" + fmt, data, off)[0]
+
+
+def comm_of(data):
+    raw = data[KI_COMM:KI_COMM + KI_COMM_LEN]
+    return raw.split(b"\0", 1)[0]
+
+
+def proc_table(records):
+    return b"".join(records)
