@@ -167,6 +167,7 @@ bool fill_record(const char *dir, int pid, int tid, const host_clock &clk, bsd::
     std::string_view sm[7];
     if (read_file(path, statm) && split_words(statm, sm, 7) == 7) {
         long long stack_pages = to_ll(field(status, "VmStk")) * 1024 / clk.pagesize;
+        kp.ki_rssize = to_ll(sm[1]);
         kp.ki_tsize = to_ll(sm[3]);
         kp.ki_dsize = to_ll(sm[5]) - stack_pages;  // statm's data counts the stack too
         kp.ki_ssize = stack_pages;
