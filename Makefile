@@ -18,7 +18,7 @@ build:
 	@set -e; for py in $(PYTHONS); do \
 	  v=$(call ver,$$py); \
 	  cmake -S . -B build/py$$v -DPython3_EXECUTABLE=$$py >/dev/null; \
-	  cmake --build build/py$$v -j $(JOBS); \
+	  cmake --build build/py$$v -j $(JOBS) -- --no-print-directory; \
 	done
 
 run: build
@@ -37,7 +37,7 @@ check:
 	@set -e; for py in $(PYTHONS); do \
 	  v=$(call ver,$$py); \
 	  cmake -S . -B build/asan-py$$v -DPython3_EXECUTABLE=$$py -DQUARN_SANITIZE=ON >/dev/null; \
-	  cmake --build build/asan-py$$v -j $(JOBS); \
+	  cmake --build build/asan-py$$v -j $(JOBS) -- --no-print-directory; \
 	  echo "== C++ suites under ASan+UBSan, Python $$v"; \
 	  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	    build/asan-py$$v/quarn_cpp_tests --gtest_brief=1; \
