@@ -87,5 +87,6 @@ class TestArgmax:
     def test_exact_and_shorter_answers_are_accepted(self, argmax):
         standin.sysctl_answer([1, 8], struct.pack("<i", 65536))
         assert argmax() == 65536
+        standin.reset()
         standin.sysctl_answer([1, 8], struct.pack("<H", 4096))
         assert argmax() == 4096
