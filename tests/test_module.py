@@ -178,3 +178,16 @@ def test_import_under_testing_flag_works():
     r = run_python("import _quarn_bsd as q; print(q.version)", QUARN_TESTING="")
     assert r.returncode == 0, r.stderr
     assert r.stdout.strip() == "722"
+
+
+class TestLeaks:
+    def test_set_debug(self):
+        from leakcheck import assert_flat
+        assert_flat(q.set_debug, False)
+        assert_flat(q.set_debug, expect=TypeError)
+
+    def test_check_pid_range(self):
+        from leakcheck import assert_flat
+        assert_flat(q.check_pid_range, 5)
+        assert_flat(q.check_pid_range, -5, expect=ValueError)
+        assert_flat(q.check_pid_range, 2 ** 40, expect=OverflowError)

@@ -272,6 +272,13 @@ class TestInjectedOneshot:
         info = q.proc_oneshot_info(53)
         assert info[18:23] == (7 * 16384, 7, 16384, 0, 2 ** 33 * 16384)
 
+    def test_huge_page_counts_wrap_instead_of_overflowing(self):
+        standin.push("sysconf", "47", standin.answer(value=4096))
+        inject_proc(53, ki_rssize=2 ** 52 + 1, ki_tsize=-1)
+        info = q.proc_oneshot_info(53)
+        assert info[18] == 4096  # (2**52 + 1) * 4096 modulo 2**64
+        assert info[20] == -4096
+
     def test_negative_ppid_and_state_keep_their_sign(self):
         inject_proc(54, ki_ppid=-5, ki_stat=-1)
         info = q.proc_oneshot_info(54)

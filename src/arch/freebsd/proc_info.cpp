@@ -8,6 +8,13 @@ static double timeval_to_double(const bsd::timeval &tv) {
     return static_cast<double>(tv.tv_usec) / 1000000.0 + static_cast<double>(tv.tv_sec);
 }
 
+// Page counts are kernel data: the product wraps like the kernel's own
+// arithmetic instead of overflowing.
+static long pages_to_bytes(bsd::segsz_t pages, long pagesize) {
+    return static_cast<long>(static_cast<unsigned long>(pages) *
+                             static_cast<unsigned long>(pagesize));
+}
+
 // Copies ki_comm, bounded by the field even when the kernel left no NUL.
 static void copy_comm(char *buf, std::size_t size, const bsd::kinfo_proc &kp) {
     str_format(buf, size, "%.*s", static_cast<int>(sizeof(kp.ki_comm)), kp.ki_comm);
@@ -56,11 +63,11 @@ extern "C" PyObject *quarn_proc_oneshot_info(PyObject *, PyObject *args) {
         timeval_to_double(kp.ki_rusage.ru_stime),
         timeval_to_double(kp.ki_rusage_ch.ru_utime),
         timeval_to_double(kp.ki_rusage_ch.ru_stime),
-        static_cast<long>(kp.ki_rssize) * pagesize,
+        pages_to_bytes(kp.ki_rssize, pagesize),
         static_cast<long>(kp.ki_size),
-        static_cast<long>(kp.ki_tsize) * pagesize,
-        static_cast<long>(kp.ki_dsize) * pagesize,
-        static_cast<long>(kp.ki_ssize) * pagesize,
+        pages_to_bytes(kp.ki_tsize, pagesize),
+        pages_to_bytes(kp.ki_dsize, pagesize),
+        pages_to_bytes(kp.ki_ssize, pagesize),
         cpu,
         py_name);
     Py_DECREF(py_ppid);
