@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cerrno>
 #include <charconv>
 
@@ -20,7 +21,8 @@ bool read_file(const char *path, std::string &out, std::size_t limit) {
     char chunk[4096];
     bool ok = true;
     while (out.size() < limit) {
-        ssize_t n = ::read(fd, chunk, sizeof(chunk));
+        std::size_t want = limit - out.size() < sizeof(chunk) ? limit - out.size() : sizeof(chunk);
+        ssize_t n = ::read(fd, chunk, want);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -91,6 +93,15 @@ std::size_t split_words(std::string_view text, std::string_view *words, std::siz
         words[n++] = text.substr(start, i - start);
     }
     return n;
+}
+
+bool is_process(int pid) {
+    if (pid <= 0)
+        return false;
+    char path[64];
+    std::snprintf(path, sizeof(path), "/proc/%d/status", pid);
+    std::string status;
+    return read_file(path, status) && to_ll(field(status, "Tgid"), -1) == pid;
 }
 
 std::int64_t host_boot_time() {

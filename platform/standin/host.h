@@ -23,6 +23,10 @@ unsigned long long to_ull(std::string_view text, unsigned long long fallback = 0
 // Splits text at blanks into at most max words; returns how many.
 std::size_t split_words(std::string_view text, std::string_view *words, std::size_t max);
 
+// Whether pid names a process (a thread group) of the host. The host also
+// answers for thread IDs under /proc and to kill(); FreeBSD does not.
+bool is_process(int pid);
+
 // The host's boot time in seconds (the btime line of /proc/stat).
 std::int64_t host_boot_time();
 

@@ -152,6 +152,8 @@ kinfo_file *kinfo_getfile(pid_t pid, int *cntp) {
     }
     if (pid < 0)
         return standin::fail<kinfo_file>(EINVAL);
+    if (!standin::is_process(pid))
+        return standin::fail<kinfo_file>(ESRCH);
     char dir[64];
     std::snprintf(dir, sizeof(dir), "/proc/%d/fd", pid);
     DIR *d = ::opendir(dir);
@@ -192,6 +194,8 @@ kinfo_vmentry *kinfo_getvmmap(pid_t pid, int *cntp) {
     }
     if (pid < 0)
         return standin::fail<kinfo_vmentry>(EINVAL);
+    if (!standin::is_process(pid))
+        return standin::fail<kinfo_vmentry>(ESRCH);
     char path[64];
     std::snprintf(path, sizeof(path), "/proc/%d/smaps", pid);
     std::string smaps;

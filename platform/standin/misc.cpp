@@ -7,6 +7,7 @@
 #include <string>
 
 #include "freebsd.h"
+#include "host.h"
 #include "inject.h"
 
 namespace bsd {
@@ -27,7 +28,17 @@ int kill(pid_t pid, int sig) {
         errno = EINVAL;
         return -1;
     }
-    return ::kill(pid, 0);
+    int rc = ::kill(pid, 0);
+    int err = errno;
+    if (rc == -1 && err != EPERM)
+        return -1;
+    // A thread of another process is no process here.
+    if (!standin::is_process(pid)) {
+        errno = ESRCH;
+        return -1;
+    }
+    errno = err;
+    return rc;
 }
 
 long sysconf(int name) {

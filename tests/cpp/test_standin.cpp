@@ -1,1 +1,695 @@
+// The stand-in's own workings: strlcat, the kernel-parameter calls over
+// injected answers, the call log, the host-file parsers, and live answers
+// checked against this process. Records are read at their documented
+// offsets, so a layout slip fails here too.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <set>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "standin/freebsd.h"
+#include "standin/host.h"
+#include "standin/inject.h"
+
+namespace {
+
+constexpr std::size_t kinfo_proc_size = 1088;
+constexpr std::size_t kinfo_file_size = 1392;
+constexpr std::size_t kinfo_vmentry_size = 1160;
+
+template <class T> T at(const void *base, std::size_t offset) {
+    T v;
+    std::memcpy(&v, static_cast<const char *>(base) + offset, sizeof(v));
+    return v;
+}
+
+std::string text_at(const void *base, std::size_t offset, std::size_t field_size) {
+    const char *p = static_cast<const char *>(base) + offset;
+    return std::string(p, strnlen(p, field_size));
+}
+
+std::string call_log() {
+    std::size_t need = standin_log(nullptr, 0);
+    std::string buf(need, '\0');
+    standin_log(buf.data(), buf.size());
+    buf.resize(need - 1);
+    return buf;
+}
+
+void answer(const char *key, const std::string &data) {
+    ASSERT_EQ(standin_answer("sysctl", key, data.data(), data.size()), 0);
+}
+
+struct read_result {
+    int rc;
+    int err;
+    std::size_t len;
+};
+
+read_result read_mib(const std::vector<int> &mib, void *buf, std::size_t len) {
+    errno = 0;
+    int rc = bsd::sysctl(mib.data(), static_cast<unsigned>(mib.size()), buf, &len, nullptr, 0);
+    return {rc, errno, len};
+}
+
+read_result read_name(const char *name, void *buf, std::size_t len) {
+    errno = 0;
+    int rc = bsd::sysctlbyname(name, buf, &len, nullptr, 0);
+    return {rc, errno, len};
+}
+
+int host_tid() { return static_cast<int>(::syscall(SYS_gettid)); }
+
+// A second thread of this process that waits until the owner goes away.
+class other_thread {
+public:
+    other_thread() : released_(release_.get_future().share()) {
+        std::promise<int> started;
+        std::future<int> tid = started.get_future();
+        th_ = std::thread([this, &started] {
+            started.set_value(host_tid());
+            released_.wait();
+        });
+        tid_ = tid.get();
+    }
+    ~other_thread() {
+        release_.set_value();
+        th_.join();
+    }
+    int tid() const { return tid_; }
+
+private:
+    std::promise<void> release_;
+    std::shared_future<void> released_;
+    std::thread th_;
+    int tid_ = 0;
+};
+
+class StandinTest : public testing::Test {
+protected:
+    void SetUp() override { standin_reset(); }
+    void TearDown() override { standin_reset(); }
+};
+
+using StrlcatTest = StandinTest;
+using SysctlSemanticsTest = StandinTest;
+using CallLogTest = StandinTest;
+using HostParseTest = StandinTest;
+using LiveProcTest = StandinTest;
+using LibutilTest = StandinTest;
+
+}  // namespace
+
+// --- strlcat ----------------------------------------------------------------
+
+TEST_F(StrlcatTest, AppendsAndReturnsTheLengthItTriedToCreate) {
+    char buf[10] = "ab";
+    EXPECT_EQ(bsd::strlcat(buf, "cde", sizeof(buf)), 5u);
+    EXPECT_STREQ(buf, "abcde");
+
+    char exact[4] = "ab";
+    EXPECT_EQ(bsd::strlcat(exact, "c", sizeof(exact)), 3u);
+    EXPECT_STREQ(exact, "abc");
+
+    char empty[4] = "";
+    EXPECT_EQ(bsd::strlcat(empty, "", sizeof(empty)), 0u);
+    EXPECT_STREQ(empty, "");
+}
+
+TEST_F(StrlcatTest, CutResultIsTerminated) {
+    char buf[4] = "ab";
+    EXPECT_EQ(bsd::strlcat(buf, "cdefg", sizeof(buf)), 7u);
+    EXPECT_EQ(std::memcmp(buf, "abc", 4), 0);
+
+    char full[4] = "abc";
+    EXPECT_EQ(bsd::strlcat(full, "xyz", sizeof(full)), 6u);
+    EXPECT_EQ(std::memcmp(full, "abc", 4), 0);
+
+    // Only size bytes of the destination are ever touched.
+    char wide[8] = {'a', 0, 'q', 'q', 'q', 'q', 'q', 'q'};
+    EXPECT_EQ(bsd::strlcat(wide, "bcdef", 3), 6u);
+    EXPECT_EQ(std::memcmp(wide, "ab\0qqqqq", 8), 0);
+}
+
+TEST_F(StrlcatTest, NoTerminatorWithinSize) {
+    char buf[6] = {'a', 'b', 'c', 'd', 'e', 'f'};
+    EXPECT_EQ(bsd::strlcat(buf, "xy", 4), 6u);
+    EXPECT_EQ(std::memcmp(buf, "abcdef", 6), 0);
+
+    EXPECT_EQ(bsd::strlcat(buf, "xyz", 0), 3u);
+    EXPECT_EQ(std::memcmp(buf, "abcdef", 6), 0);
+}
+
+// --- sysctl semantics over injected answers ---------------------------------
+
+TEST_F(SysctlSemanticsTest, MeasureGivesTheSize) {
+    answer("1.2.3", std::string(40, 'm'));
+    answer("x.y", std::string(12, 'n'));
+    EXPECT_EQ(read_mib({1, 2, 3}, nullptr, 0).len, 40u);
+    read_result r = read_name("x.y", nullptr, 999);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.len, 12u);
+}
+
+TEST_F(SysctlSemanticsTest, ReadCopiesAndSetsTheLength) {
+    const std::string data = "0123456789";
+    answer("1.2.3", data);
+    char buf[32];
+    std::memset(buf, '#', sizeof(buf));
+    read_result r = read_mib({1, 2, 3}, buf, sizeof(buf));
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.len, data.size());
+    EXPECT_EQ(std::string(buf, data.size()), data);
+    EXPECT_EQ(buf[data.size()], '#');
+
+    // A buffer of exactly the size fits.
+    char exact[10];
+    r = read_mib({1, 2, 3}, exact, sizeof(exact));
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.len, 10u);
+    EXPECT_EQ(std::string(exact, 10), data);
+}
+
+TEST_F(SysctlSemanticsTest, ShortBufferGetsAPartialCopyAndENOMEM) {
+    answer("x.y", "0123456789");
+    char buf[8];
+    std::memset(buf, '#', sizeof(buf));
+    read_result r = read_name("x.y", buf, 4);
+    EXPECT_EQ(r.rc, -1);
+    EXPECT_EQ(r.err, ENOMEM);
+    EXPECT_EQ(r.len, 4u);
+    EXPECT_EQ(std::string(buf, 8), "0123####");
+}
+
+TEST_F(SysctlSemanticsTest, UnknownNamesAreENOENT) {
+    int v = 0;
+    for (const std::vector<int> &mib :
+         std::vector<std::vector<int>>{{1, 9999}, {99, 1}, {1}, {1, 14, 99, 0}}) {
+        read_result r = read_mib(mib, &v, sizeof(v));
+        EXPECT_EQ(r.rc, -1) << mib.size();
+        EXPECT_EQ(r.err, ENOENT) << mib.size();
+        r = read_mib(mib, nullptr, 0);
+        EXPECT_EQ(r.rc, -1);
+        EXPECT_EQ(r.err, ENOENT);
+    }
+    read_result r = read_name("no.such.name", &v, sizeof(v));
+    EXPECT_EQ(r.rc, -1);
+    EXPECT_EQ(r.err, ENOENT);
+    r = read_name("no.such.name", nullptr, 0);
+    EXPECT_EQ(r.rc, -1);
+    EXPECT_EQ(r.err, ENOENT);
+}
+
+TEST_F(SysctlSemanticsTest, SequenceIsConsumedOneStepPerCallAndTheLastStays) {
+    answer("x.seq", std::string(4, 'a'));
+    ASSERT_EQ(standin_error("sysctl", "x.seq", EIO), 0);
+    answer("x.seq", std::string(8, 'b'));
+    answer("x.seq", std::string(12, 'c'));
+
+    EXPECT_EQ(read_name("x.seq", nullptr, 0).len, 4u);  // a measure consumes too
+    read_result r = read_name("x.seq", nullptr, 0);
+    EXPECT_EQ(r.rc, -1);
+    EXPECT_EQ(r.err, EIO);
+    EXPECT_EQ(read_name("x.seq", nullptr, 0).len, 8u);
+    for (int i = 0; i < 3; i++) {
+        char buf[16];
+        r = read_name("x.seq", buf, sizeof(buf));
+        EXPECT_EQ(r.rc, 0);
+        EXPECT_EQ(std::string(buf, r.len), std::string(12, 'c'));
+    }
+    // Other keys are not touched by the sequence.
+    EXPECT_EQ(read_name("x.other", nullptr, 0).err, ENOENT);
+}
+
+TEST_F(SysctlSemanticsTest, InjectedErrorsSetErrno) {
+    ASSERT_EQ(standin_error("sysctl", "1.2.3", EPERM), 0);
+    ASSERT_EQ(standin_error("sysctl", "x.zero", 0), 0);
+    char buf[8];
+    read_result r = read_mib({1, 2, 3}, buf, sizeof(buf));
+    EXPECT_EQ(r.rc, -1);
+    EXPECT_EQ(r.err, EPERM);
+
+    errno = EXDEV;
+    std::size_t len = sizeof(buf);
+    EXPECT_EQ(bsd::sysctlbyname("x.zero", buf, &len, nullptr, 0), -1);
+    EXPECT_EQ(errno, 0);
+}
+
+TEST_F(SysctlSemanticsTest, LiveStepAndResetReturnToTheHost) {
+    const int host_argmax = static_cast<int>(::sysconf(_SC_ARG_MAX));
+    answer("1.8", std::string("\x01\x00\x00\x00", 4));
+    ASSERT_EQ(standin_live("sysctl", "1.8"), 0);
+    int v = 0;
+    read_result r = read_mib({1, 8}, &v, sizeof(v));
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(v, 1);
+    v = 0;
+    r = read_mib({1, 8}, &v, sizeof(v));
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.len, sizeof(int));
+    EXPECT_EQ(v, host_argmax);
+
+    answer("kern.argmax", std::string(4, '\x02'));
+    read_name("kern.argmax", &v, sizeof(v));
+    EXPECT_EQ(v, 0x02020202);
+    standin_reset();
+    r = read_name("kern.argmax", &v, sizeof(v));
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(v, host_argmax);
+}
+
+TEST_F(SysctlSemanticsTest, ConcurrentCallersEachTakeADifferentStep) {
+    constexpr int steps = 400, threads = 4;
+    for (int i = 0; i < steps; i++) {
+        int v = i;
+        ASSERT_EQ(standin_answer("sysctl", "x.shared", &v, sizeof(v)), 0);
+    }
+    std::vector<std::vector<int>> seen(threads);
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; t++) {
+        pool.emplace_back([&, t] {
+            // Together one call more per thread than there are steps.
+            for (int i = 0; i < steps / threads + 1; i++) {
+                int v = -1;
+                std::size_t len = sizeof(v);
+                if (bsd::sysctlbyname("x.shared", &v, &len, nullptr, 0) == 0)
+                    seen[t].push_back(v);
+            }
+        });
+    }
+    for (std::thread &th : pool)
+        th.join();
+    std::multiset<int> all;
+    for (const auto &s : seen)
+        all.insert(s.begin(), s.end());
+    ASSERT_EQ(all.size(), static_cast<std::size_t>(steps + threads));
+    // Every step but the last was taken exactly once; the last stayed.
+    for (int i = 0; i < steps - 1; i++)
+        EXPECT_EQ(all.count(i), 1u) << i;
+    EXPECT_EQ(all.count(steps - 1), static_cast<std::size_t>(threads + 1));
+}
+
+// --- the call log -----------------------------------------------------------
+
+TEST_F(CallLogTest, RecordsCallKeyOperationAndSize) {
+    answer("1.2.3", std::string(20, 'z'));
+    std::size_t len = 0;
+    int mib[3] = {1, 2, 3};
+    bsd::sysctl(mib, 3, nullptr, &len, nullptr, 0);
+    char buf[64];
+    len = sizeof(buf);
+    bsd::sysctl(mib, 3, buf, &len, nullptr, 0);
+    len = 5;
+    bsd::sysctlbyname("no.such", buf, &len, nullptr, 0);
+    bsd::kill(INT_MAX, 0);
+    EXPECT_EQ(call_log(), "sysctl\t1.2.3\tmeasure\t0\n"
+                          "sysctl\t1.2.3\tread\t64\n"
+                          "sysctl\tno.such\tread\t5\n"
+                          "kill\t2147483647\tcall\t0\n");
+}
+
+TEST_F(CallLogTest, TextIsSizedLikeAKernelAnswer) {
+    bsd::kill(INT_MAX, 0);
+    const std::string line = "kill\t2147483647\tcall\t0\n";
+    EXPECT_EQ(standin_log(nullptr, 0), line.size() + 1);
+
+    char small[6];
+    std::memset(small, '#', sizeof(small));
+    EXPECT_EQ(standin_log(small, sizeof(small)), line.size() + 1);
+    EXPECT_STREQ(small, "kill\t");
+}
+
+TEST_F(CallLogTest, ClearKeepsTheStepsResetDropsThem) {
+    answer("x.kept", "abcd");
+    standin_log_clear();
+    EXPECT_EQ(call_log(), "");
+    EXPECT_EQ(read_name("x.kept", nullptr, 0).len, 4u);
+    EXPECT_EQ(call_log(), "sysctl\tx.kept\tmeasure\t0\n");
+
+    standin_reset();
+    EXPECT_EQ(call_log(), "");
+    EXPECT_EQ(read_name("x.kept", nullptr, 0).err, ENOENT);
+}
+
+// --- host-file parsers ------------------------------------------------------
+
+TEST_F(HostParseTest, FieldFindsTheFirstMatchingLine) {
+    const std::string_view text = "Name:\tbash\n"
+                                  "VmHWMx: 9\n"
+                                  "VmHWM:     1234 kB\n"
+                                  "btime 1700000000\n"
+                                  "cpu\t 1 2 3\n"
+                                  "Empty:\n"
+                                  "VmHWM: 5 kB\n"
+                                  "Last: end";
+    EXPECT_EQ(standin::field(text, "Name"), "bash");
+    EXPECT_EQ(standin::field(text, "VmHWM"), "1234 kB");
+    EXPECT_EQ(standin::field(text, "VmHWMx"), "9");
+    EXPECT_EQ(standin::field(text, "btime"), "1700000000");
+    EXPECT_EQ(standin::field(text, "cpu"), "1 2 3");
+    EXPECT_EQ(standin::field(text, "Last"), "end");
+    EXPECT_TRUE(standin::field(text, "Empty").empty());
+}
+
+TEST_F(HostParseTest, FieldMissesWhatIsNoKey) {
+    const std::string_view text = "Name:\tbash\nVmHWM: 1 kB\nState";
+    EXPECT_TRUE(standin::field(text, "Missing").empty());
+    EXPECT_TRUE(standin::field(text, "Vm").empty());     // a prefix of a key
+    EXPECT_TRUE(standin::field(text, "HWM").empty());    // not at a line start
+    EXPECT_TRUE(standin::field(text, "bash").empty());   // a value
+    EXPECT_TRUE(standin::field(text, "State").empty());  // no separator
+    EXPECT_TRUE(standin::field("", "Name").empty());
+}
+
+TEST_F(HostParseTest, IntegersAndTheirFallbacks) {
+    EXPECT_EQ(standin::to_ll("42"), 42);
+    EXPECT_EQ(standin::to_ll("  -17 kB"), -17);
+    EXPECT_EQ(standin::to_ll("\t7\n"), 7);
+    EXPECT_EQ(standin::to_ll("", 5), 5);
+    EXPECT_EQ(standin::to_ll("abc", -1), -1);
+    EXPECT_EQ(standin::to_ll("kB 12", 3), 3);
+    EXPECT_EQ(standin::to_ll("99999999999999999999", 11), 11);
+    EXPECT_EQ(standin::to_ll("x"), 0);
+
+    EXPECT_EQ(standin::to_ull("18446744073709551615"), 18446744073709551615ULL);
+    EXPECT_EQ(standin::to_ull(" 12x"), 12u);
+    EXPECT_EQ(standin::to_ull("-1", 9), 9u);
+    EXPECT_EQ(standin::to_ull("", 4), 4u);
+}
+
+TEST_F(HostParseTest, SplitWordsKeepsToItsBound) {
+    const std::string_view text = "  a\tbb  ccc\n";
+    std::string_view w[4] = {"untouched", "untouched", "untouched", "untouched"};
+    ASSERT_EQ(standin::split_words(text, w, 4), 3u);
+    EXPECT_EQ(w[0], "a");
+    EXPECT_EQ(w[1], "bb");
+    EXPECT_EQ(w[2], "ccc");
+    EXPECT_EQ(w[3], "untouched");
+    // The words are views into the text itself.
+    EXPECT_EQ(w[1].data(), text.data() + 4);
+
+    std::string_view two[2];
+    EXPECT_EQ(standin::split_words(text, two, 2), 2u);
+    EXPECT_EQ(two[1], "bb");
+    EXPECT_EQ(standin::split_words(text, w, 0), 0u);
+    EXPECT_EQ(w[0], "a");
+    EXPECT_EQ(standin::split_words("", w, 4), 0u);
+    EXPECT_EQ(standin::split_words(" \t\n ", w, 4), 0u);
+}
+
+TEST_F(HostParseTest, ReadFile) {
+    char path[] = "/tmp/quarn_read_XXXXXX";
+    int fd = ::mkstemp(path);
+    ASSERT_NE(fd, -1);
+    std::string content(10000, 'r');
+    content += "tail";
+    ASSERT_EQ(::write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    ::close(fd);
+
+    std::string out = "stale";
+    EXPECT_TRUE(standin::read_file(path, out));
+    EXPECT_EQ(out, content);
+
+    // A file the size calls cannot measure (as in /proc) is read whole too.
+    EXPECT_TRUE(standin::read_file("/proc/self/status", out));
+    EXPECT_EQ(standin::field(out, "Pid"), std::to_string(getpid()));
+
+    ::unlink(path);
+    errno = EXDEV;
+    out = "stale";
+    EXPECT_FALSE(standin::read_file(path, out));
+    EXPECT_EQ(errno, EXDEV);
+    EXPECT_EQ(out, "");
+}
+
+// The declared contract: "a whole file of at most limit bytes".
+TEST_F(HostParseTest, ReadFileStopsAtItsLimit) {
+    char path[] = "/tmp/quarn_limit_XXXXXX";
+    int fd = ::mkstemp(path);
+    ASSERT_NE(fd, -1);
+    std::string content(1000, 'l');
+    ASSERT_EQ(::write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    ::close(fd);
+    std::string out;
+    standin::read_file(path, out, 100);
+    ::unlink(path);
+    EXPECT_LE(out.size(), 100u);
+    EXPECT_EQ(out, content.substr(0, out.size()));
+}
+
+// --- live process records ---------------------------------------------------
+
+TEST_F(LiveProcTest, OwnRecord) {
+    const int pid = getpid();
+    EXPECT_EQ(read_mib({1, 14, 1, pid}, nullptr, 0).len, kinfo_proc_size);
+
+    std::vector<char> buf(2 * kinfo_proc_size, '#');
+    read_result r = read_mib({1, 14, 1, pid}, buf.data(), buf.size());
+    ASSERT_EQ(r.rc, 0) << r.err;
+    ASSERT_EQ(r.len, kinfo_proc_size);
+    EXPECT_EQ(at<int>(buf.data(), 0), static_cast<int>(kinfo_proc_size));  // ki_structsize
+    EXPECT_EQ(at<int>(buf.data(), 72), pid);                               // ki_pid
+    EXPECT_EQ(at<int>(buf.data(), 76), getppid());                         // ki_ppid
+    EXPECT_EQ(buf[388], 2);                                                // ki_stat: running
+
+    std::string comm;
+    ASSERT_TRUE(standin::read_file("/proc/self/comm", comm));
+    if (!comm.empty() && comm.back() == '\n')
+        comm.pop_back();
+    EXPECT_EQ(text_at(buf.data(), 447, 20), comm.substr(0, 19));  // ki_comm
+    EXPECT_EQ(buf[kinfo_proc_size], '#');
+}
+
+TEST_F(LiveProcTest, ShortBufferGetsTheStartOfTheRecord) {
+    char buf[100];
+    read_result r = read_mib({1, 14, 1, getpid()}, buf, sizeof(buf));
+    EXPECT_EQ(r.rc, -1);
+    EXPECT_EQ(r.err, ENOMEM);
+    EXPECT_EQ(r.len, sizeof(buf));
+    EXPECT_EQ(at<int>(buf, 72), getpid());
+}
+
+TEST_F(LiveProcTest, MissingProcessIsESRCH) {
+    std::vector<char> buf(kinfo_proc_size);
+    for (int pid : {INT_MAX, -1}) {
+        read_result r = read_mib({1, 14, 1, pid}, buf.data(), buf.size());
+        EXPECT_EQ(r.rc, -1) << pid;
+        EXPECT_EQ(r.err, ESRCH) << pid;
+        r = read_mib({1, 14, 1, pid}, nullptr, 0);
+        EXPECT_EQ(r.err, ESRCH) << pid;
+        r = read_mib({1, 14, 17, pid}, buf.data(), buf.size());
+        EXPECT_EQ(r.err, ESRCH) << pid;
+    }
+    read_result r = read_mib({1, 14, 1}, buf.data(), buf.size());
+    EXPECT_EQ(r.rc, -1);
+    EXPECT_EQ(r.err, EINVAL);
+}
+
+TEST_F(LiveProcTest, ThreadIdIsNoProcessButIsAmongTheThreads) {
+    other_thread other;
+    const int tid = other.tid();
+    const int pid = getpid();
+    ASSERT_NE(tid, pid);
+
+    std::vector<char> buf(kinfo_proc_size);
+    read_result r = read_mib({1, 14, 1, tid}, buf.data(), buf.size());
+    EXPECT_EQ(r.rc, -1);
+    EXPECT_EQ(r.err, ESRCH);
+    r = read_mib({1, 14, 17, tid}, buf.data(), buf.size());
+    EXPECT_EQ(r.rc, -1);
+    EXPECT_EQ(r.err, ESRCH);
+
+    std::size_t need = read_mib({1, 14, 17, pid}, nullptr, 0).len;
+    std::vector<char> table(need + 8 * kinfo_proc_size);
+    r = read_mib({1, 14, 17, pid}, table.data(), table.size());
+    ASSERT_EQ(r.rc, 0) << r.err;
+    ASSERT_EQ(r.len % kinfo_proc_size, 0u);
+    ASSERT_GE(r.len / kinfo_proc_size, 2u);
+    std::set<int> tids;
+    for (std::size_t off = 0; off < r.len; off += kinfo_proc_size) {
+        EXPECT_EQ(at<int>(table.data() + off, 72), pid);  // ki_pid
+        tids.insert(at<int>(table.data() + off, 600));    // ki_tid
+    }
+    EXPECT_EQ(tids.count(tid), 1u);
+    EXPECT_EQ(tids.count(pid), 1u);  // the main thread
+}
+
+// The process record already refuses a thread ID; the other per-process
+// calls must agree with it, as on FreeBSD.
+TEST_F(LiveProcTest, ThreadIdIsNoProcessForKillAndLibutil) {
+    other_thread other;
+    const int tid = other.tid();
+
+    errno = 0;
+    EXPECT_EQ(bsd::kill(tid, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+
+    int count = -1;
+    errno = 0;
+    bsd::kinfo_file *files = bsd::kinfo_getfile(tid, &count);
+    EXPECT_EQ(files, nullptr);
+    EXPECT_EQ(errno, ESRCH);
+    std::free(files);
+
+    errno = 0;
+    bsd::kinfo_vmentry *map = bsd::kinfo_getvmmap(tid, &count);
+    EXPECT_EQ(map, nullptr);
+    EXPECT_EQ(errno, ESRCH);
+    std::free(map);
+}
+
+TEST_F(LiveProcTest, AllProcessesIncludeThisOneAndItsParent) {
+    std::size_t need = read_mib({1, 14, 8, 0}, nullptr, 0).len;
+    ASSERT_GT(need, 0u);
+    EXPECT_EQ(need % kinfo_proc_size, 0u);
+    std::vector<char> table(need + 64 * kinfo_proc_size);
+    read_result r = read_mib({1, 14, 8, 0}, table.data(), table.size());
+    ASSERT_EQ(r.rc, 0) << r.err;
+    ASSERT_EQ(r.len % kinfo_proc_size, 0u);
+    std::set<int> pids;
+    for (std::size_t off = 0; off < r.len; off += kinfo_proc_size)
+        pids.insert(at<int>(table.data() + off, 72));
+    EXPECT_EQ(pids.size(), r.len / kinfo_proc_size);  // one record per process
+    EXPECT_EQ(pids.count(getpid()), 1u);
+    EXPECT_EQ(pids.count(getppid()), 1u);
+}
+
+// --- open files and memory maps ---------------------------------------------
+
+namespace {
+
+void local_function() {}
+
+std::string real(const char *path) {
+    char *r = ::realpath(path, nullptr);
+    std::string s = r ? r : "";
+    std::free(r);
+    return s;
+}
+
+}  // namespace
+
+TEST_F(LibutilTest, OwnOpenFiles) {
+    char path[] = "/tmp/quarn_files_XXXXXX";
+    int fd = ::mkstemp(path);
+    ASSERT_NE(fd, -1);
+    const std::string opened = real(path);
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof(cwd)), nullptr);
+
+    int count = -1;
+    errno = 0;
+    bsd::kinfo_file *files = bsd::kinfo_getfile(getpid(), &count);
+    ::close(fd);
+    ::unlink(path);
+    ASSERT_NE(files, nullptr) << errno;
+    ASSERT_GT(count, 0);
+
+    bool saw_cwd = false, saw_file = false;
+    for (int i = 0; i < count; i++) {
+        const char *e = reinterpret_cast<const char *>(files) + i * kinfo_file_size;
+        EXPECT_EQ(at<int>(e, 0), static_cast<int>(kinfo_file_size));  // kf_structsize
+        int kf_fd = at<int>(e, 8);
+        if (kf_fd == -1) {
+            saw_cwd = true;
+            EXPECT_EQ(at<int>(e, 4), 1);   // a vnode
+            EXPECT_EQ(at<int>(e, 32), 2);  // a directory
+            EXPECT_EQ(text_at(e, 368, 1024), cwd);
+        }
+        if (kf_fd == fd) {
+            saw_file = true;
+            EXPECT_EQ(at<int>(e, 4), 1);               // kf_type: a vnode
+            EXPECT_EQ(at<int>(e, 32), 1);              // kf_vnode_type: a regular file
+            EXPECT_EQ(text_at(e, 368, 1024), opened);  // kf_path
+        }
+    }
+    std::free(files);
+    EXPECT_TRUE(saw_cwd);
+    EXPECT_TRUE(saw_file);
+}
+
+TEST_F(LibutilTest, OwnMemoryMapHoldsTheCode) {
+    const auto addr = reinterpret_cast<std::uint64_t>(&local_function);
+    int count = -1;
+    bsd::kinfo_vmentry *map = bsd::kinfo_getvmmap(getpid(), &count);
+    ASSERT_NE(map, nullptr) << errno;
+    ASSERT_GT(count, 0);
+    int hits = 0;
+    for (int i = 0; i < count; i++) {
+        const char *e = reinterpret_cast<const char *>(map) + i * kinfo_vmentry_size;
+        EXPECT_EQ(at<int>(e, 0), static_cast<int>(kinfo_vmentry_size));  // kve_structsize
+        auto start = at<std::uint64_t>(e, 8), end = at<std::uint64_t>(e, 16);
+        EXPECT_LT(start, end);
+        if (start <= addr && addr < end) {
+            hits++;
+            EXPECT_NE(at<int>(e, 56) & 4, 0);            // kve_protection: exec
+            EXPECT_EQ(at<int>(e, 4), 2);                 // kve_type: a vnode, the binary
+            EXPECT_EQ(text_at(e, 136, 1024), real("/proc/self/exe"));
+        }
+    }
+    std::free(map);
+    EXPECT_EQ(hits, 1);
+}
+
+TEST_F(LibutilTest, MissingProcessIsNullWithESRCH) {
+    int count = 7;
+    errno = 0;
+    EXPECT_EQ(bsd::kinfo_getfile(INT_MAX, &count), nullptr);
+    EXPECT_EQ(errno, ESRCH);
+    errno = 0;
+    EXPECT_EQ(bsd::kinfo_getvmmap(INT_MAX, &count), nullptr);
+    EXPECT_EQ(errno, ESRCH);
+}
+
+TEST_F(LibutilTest, InjectedErrors) {
+    const std::string key = std::to_string(getpid());
+    for (const char *call : {"kinfo_getfile", "kinfo_getvmmap"}) {
+        for (int err : {0, EPERM}) {
+            standin_reset();
+            ASSERT_EQ(standin_error(call, key.c_str(), err), 0);
+            int count = 7;
+            errno = EXDEV;
+            void *p = std::string(call) == "kinfo_getfile"
+                          ? static_cast<void *>(bsd::kinfo_getfile(getpid(), &count))
+                          : static_cast<void *>(bsd::kinfo_getvmmap(getpid(), &count));
+            EXPECT_EQ(p, nullptr) << call << " " << err;
+            EXPECT_EQ(errno, err) << call;
+            EXPECT_EQ(call_log(), std::string(call) + "\t" + key + "\tcall\t0\n");
+        }
+    }
+}
+
+TEST_F(LibutilTest, InjectedTablesAreHeapCopies) {
+    std::string files(2 * kinfo_file_size, '\0');
+    for (int i = 0; i < 2; i++) {
+        int fd = 40 + i;
+        std::memcpy(&files[i * kinfo_file_size + 8], &fd, sizeof(fd));
+    }
+    ASSERT_EQ(standin_answer("kinfo_getfile", "4242", files.data(), files.size()), 0);
+    int count = -1;
+    bsd::kinfo_file *kf = bsd::kinfo_getfile(4242, &count);
+    ASSERT_NE(kf, nullptr);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(std::memcmp(kf, files.data(), files.size()), 0);
+    std::free(kf);
+
+    // A count of its own with an array: the empty table still has to be freed.
+    ASSERT_EQ(standin_answer_value("kinfo_getvmmap", "4242", 0, nullptr, 0), 0);
+    count = -1;
+    bsd::kinfo_vmentry *kve = bsd::kinfo_getvmmap(4242, &count);
+    EXPECT_NE(kve, nullptr);
+    EXPECT_EQ(count, 0);
+    std::free(kve);
+}
