@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include "arch/all/globals.h"
+#include "arch/freebsd/cpu.h"
+#include "arch/freebsd/mem.h"
 #include "arch/freebsd/proc.h"
 #include "arch/posix/posix.h"
 
@@ -49,7 +51,18 @@ static PyMethodDef mod_methods[] = {
     {"proc_name", quarn_proc_name, METH_VARARGS, nullptr},
     {"proc_oneshot_info", quarn_proc_oneshot_info, METH_VARARGS, nullptr},
     {"proc_num_threads", quarn_proc_num_threads, METH_VARARGS, nullptr},
+    {"boot_time", quarn_boot_time, METH_VARARGS, nullptr},
+    {"cpu_count_logical", quarn_cpu_count_logical, METH_VARARGS, nullptr},
+    {"cpu_stats", quarn_cpu_stats, METH_VARARGS, nullptr},
+    {"cpu_times", quarn_cpu_times, METH_VARARGS, nullptr},
+    {"per_cpu_times", quarn_per_cpu_times, METH_VARARGS, nullptr},
     {"pids", quarn_pids, METH_VARARGS, nullptr},
+    {"swap_mem", quarn_swap_mem, METH_VARARGS, nullptr},
+    {"heap_info", quarn_heap_info, METH_VARARGS, nullptr},
+    {"heap_trim", quarn_heap_trim, METH_VARARGS, nullptr},
+    {"virtual_mem", quarn_virtual_mem, METH_VARARGS, nullptr},
+    {"cpu_freq", quarn_cpu_freq, METH_VARARGS, nullptr},
+    {"cpu_topology", quarn_cpu_topology, METH_VARARGS, nullptr},
     {"check_pid_range", quarn_check_pid_range, METH_VARARGS, nullptr},
     {"set_debug", quarn_set_debug, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},

@@ -23,6 +23,7 @@ _lib.standin_live.argtypes = [ctypes.c_char_p, ctypes.c_char_p]
 _lib.standin_log.argtypes = [ctypes.c_char_p, ctypes.c_size_t]
 _lib.standin_log.restype = ctypes.c_size_t
 _lib.standin_log_clear.restype = None
+_lib.standin_host_root.argtypes = [ctypes.c_char_p]
 
 
 def key_of(name):
@@ -88,6 +89,12 @@ def sysctl_error(name, err):
 
 def sysctl_sequence(name, steps):
     sequence("sysctl", name, steps)
+
+
+def host_root(path):
+    """Answer the CPU and memory calls from a made-up /proc and /sys under
+    path; None for the host's own. reset() leaves this alone."""
+    assert _lib.standin_host_root(None if path is None else str(path).encode()) == 0
 
 
 def reset():

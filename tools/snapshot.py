@@ -77,6 +77,67 @@ def section_processes():
               f"{cpu_time(info[UTIME] + info[STIME]):>9} {started(info[START]):>8}  {name}")
 
 
+def busy_shares(interval=0.5):
+    """Per-CPU busy share over a short interval, from the idle time."""
+    before = q.per_cpu_times()
+    time.sleep(interval)
+    after = q.per_cpu_times()
+    shares = []
+    for b, a in zip(before, after):
+        total = sum(a) - sum(b)
+        idle = a[3] - b[3]
+        shares.append(0.0 if total <= 0 else max(0.0, 1.0 - idle / total))
+    return shares
+
+
+def section_cpu():
+    heading("CPU")
+    count = q.cpu_count_logical()
+    print(f"logical CPUs       {count if count is not None else 'unknown'}")
+    for n, share in enumerate(busy_shares()):
+        bar = "#" * round(share * 40)
+        print(f"  cpu{n:<3} {share * 100:5.1f}% busy  |{bar:<40}|")
+    user, nice, system, idle, intr = q.cpu_times()
+    print(f"total time         user {user:.2f}s, nice {nice:.2f}s, system {system:.2f}s, "
+          f"idle {idle:.2f}s, interrupt {intr:.2f}s")
+    switches, interrupts, soft, calls, traps = q.cpu_stats()
+    print(f"events             {switches} context switches, {interrupts} interrupts, "
+          f"{soft} soft interrupts, {calls} system calls, {traps} traps")
+    boot = q.boot_time()
+    up = int(time.time() - boot)
+    print(f"booted             {time.strftime('%Y-%m-%d %H:%M:%S', time.localtime(boot))}"
+          f" (up {up // 86400}d {up % 86400 // 3600}h {up % 3600 // 60}m)")
+    try:
+        mhz, levels = q.cpu_freq(0)
+        print(f"frequency          {mhz} MHz" + (f", levels {levels}" if levels else ""))
+    except NotImplementedError:
+        print("frequency          not reported by this machine")
+    topology = q.cpu_topology()
+    if topology is None:
+        print("topology           not reported by this machine")
+    else:
+        print("topology")
+        for line in topology.strip().splitlines():
+            print("  " + line)
+
+
+def section_memory():
+    heading("Memory")
+    total, free, active, inactive, wired, cached, buffers, shared = q.virtual_mem()
+    print(f"physical           {human(total)}")
+    print(f"  free {human(free)}, active {human(active)}, inactive {human(inactive)}, "
+          f"wired {human(wired)}, cached {human(cached)}")
+    print(f"  buffers {human(buffers)}, shared {human(shared)}")
+    stotal, sused, sfree, swap_ops, vnode_ops = q.swap_mem()
+    if stotal:
+        print(f"swap               {human(stotal)}: used {human(sused)}, free {human(sfree)}")
+    else:
+        print("swap               none")
+    print(f"paging             {swap_ops} swap pager operations, {vnode_ops} vnode pager")
+    allocated, mapped = q.heap_info()
+    print(f"this process's heap {human(allocated)} allocated, {human(mapped)} mapped")
+
+
 def section_module():
     heading("The module")
     lib = ctypes.PyDLL(q.__file__)
@@ -91,6 +152,8 @@ def section_module():
 def main():
     print(f"Snapshot of {os.uname().nodename} at {time.strftime('%Y-%m-%d %H:%M:%S %Z')}")
     section_processes()
+    section_cpu()
+    section_memory()
     section_module()
     return 0
 

@@ -4,7 +4,9 @@
 // right number of bytes) and returns 0, or returns the errno of the failure.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace standin {
 
@@ -13,5 +15,24 @@ using name_handler = int (*)(const char *name, std::string &out, bool measure);
 
 int live_kern_proc(const int *mib, unsigned n, std::string &out, bool measure);
 int live_argmax(const int *mib, unsigned n, std::string &out, bool measure);
+
+// CPU and memory figures (live_sys.cpp).
+int live_boottime(const int *mib, unsigned n, std::string &out, bool measure);
+int live_ncpu(const int *mib, unsigned n, std::string &out, bool measure);
+int live_vmtotal(const int *mib, unsigned n, std::string &out, bool measure);
+int live_cp_time(const char *name, std::string &out, bool measure);
+int live_vm_stats(const char *name, std::string &out, bool measure);
+int live_cpu_dev(const char *name, std::string &out, bool measure);
+int live_topology_spec(const char *name, std::string &out, bool measure);
+int live_mem_size(const char *name, std::string &out, bool measure);
+
+// One swap device of the host, sizes in pages, for kvm_getswapinfo.
+struct swap_device {
+    std::string name;
+    std::uint64_t total;
+    std::uint64_t used;
+};
+// False when the host's swap table cannot be read.
+bool live_swap_devices(std::vector<swap_device> &out);
 
 }  // namespace standin

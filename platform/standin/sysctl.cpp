@@ -21,6 +21,9 @@ struct mib_route {
 const mib_route mib_routes[] = {
     {CTL_KERN, KERN_PROC, live_kern_proc},
     {CTL_KERN, KERN_ARGMAX, live_argmax},
+    {CTL_KERN, KERN_BOOTTIME, live_boottime},
+    {CTL_HW, HW_NCPU, live_ncpu},
+    {CTL_VM, VM_METER, live_vmtotal},
 };
 
 struct name_alias {
@@ -31,6 +34,25 @@ struct name_alias {
 // Names that FreeBSD resolves to the numeric names above.
 const name_alias name_aliases[] = {
     {"kern.argmax", {CTL_KERN, KERN_ARGMAX}},
+    {"kern.boottime", {CTL_KERN, KERN_BOOTTIME}},
+    {"hw.ncpu", {CTL_HW, HW_NCPU}},
+    {"vm.vmtotal", {CTL_VM, VM_METER}},
+};
+
+struct name_route {
+    const char *prefix;
+    name_handler handler;
+};
+
+// String names without a numeric form, by prefix. Routes that share a prefix
+// are tried in turn until one knows the name.
+const name_route name_routes[] = {
+    {"kern.cp_time", live_cp_time},
+    {"kern.sched.topology_spec", live_topology_spec},
+    {"vm.stats.", live_vm_stats},
+    {"dev.cpu.", live_cpu_dev},
+    {"hw.physmem", live_mem_size},
+    {"vfs.bufspace", live_mem_size},
 };
 
 std::string mib_key(const int *name, u_int namelen) {
@@ -57,6 +79,14 @@ int live_name(const char *name, std::string &out, bool measure) {
     for (const name_alias &a : name_aliases) {
         if (std::strcmp(a.name, name) == 0)
             return live_mib(a.mib, 2, out, measure);
+    }
+    for (const name_route &r : name_routes) {
+        if (std::strncmp(name, r.prefix, std::strlen(r.prefix)) != 0)
+            continue;
+        int err = r.handler(name, out, measure);
+        if (err != ENOENT)
+            return err;
+        out.clear();
     }
     return ENOENT;
 }
