@@ -164,3 +164,34 @@ class TestLeaks:
 
     def test_getpagesize(self):
         assert_flat(q.getpagesize)
+
+
+class TestSizeMismatch:
+    """A kernel that claims to have written more than the buffer holds."""
+
+    def test_numeric_name(self):
+        standin.push("sysctl", "1.21", standin.answer(b"\0" * 16, value=24))
+        with pytest.raises(RuntimeError) as e:
+            q.boot_time()
+        assert str(e.value) == "sysctl() size mismatch"
+
+    def test_string_name(self):
+        standin.push("sysctl", "kern.cp_time", standin.answer(b"\0" * 40, value=48))
+        with pytest.raises(RuntimeError) as e:
+            q.cpu_times()
+        assert str(e.value) == ("sysctlbyname('kern.cp_time') size mismatch: "
+                                "returned 48, expected 40")
+
+    def test_argmax(self):
+        import ctypes
+        import struct
+        fn = ctypes.PyDLL(q.__file__).quarn_sysctl_argmax
+        fn.restype = ctypes.c_int64
+        standin.push("sysctl", "1.8", standin.answer(struct.pack("<i", 4096), value=8))
+        with pytest.raises(RuntimeError) as e:
+            fn()
+        assert str(e.value) == "sysctl() size mismatch"
+
+    def test_shorter_claim_is_accepted(self):
+        standin.push("sysctl", "1.21", standin.answer(b"\x07" + b"\0" * 15, value=8))
+        assert q.boot_time() == 7.0

@@ -128,7 +128,12 @@ int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void 
             errno = st.err;
             return -1;
         }
-        return deliver(st.data, oldp, oldlenp);
+        int rc = deliver(st.data, oldp, oldlenp);
+        // A value claims a length of its own: a kernel that says it wrote
+        // more than the buffer holds, which callers must refuse.
+        if (rc == 0 && st.has_value && oldp != nullptr && oldlenp != nullptr)
+            *oldlenp = static_cast<std::size_t>(st.value);
+        return rc;
     }
     // The stand-in accepts no new values from live callers.
     if (newp != nullptr) {
