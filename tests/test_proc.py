@@ -376,3 +376,71 @@ class TestLeaks:
         inject_proc(70, comm="leaky", ki_numthreads=3)
         for fn in (q.proc_oneshot_info, q.proc_name, q.proc_num_threads, q.proc_is_zombie):
             assert_flat(fn, 70)
+
+
+class TestShortAndThreadedRecords:
+    def test_short_answer_leaves_the_rest_zero(self):
+        rec = kinfo_proc(ki_pid=71, ki_ppid=9, ki_ruid=5)[:400]
+        standin.sysctl_answer(proc_key(71), rec)
+        info = q.proc_oneshot_info(71)
+        assert info[0] == 9 and info[2] == 5
+        assert info[1] == 0 and info[8] == 0 and info[9] == 0.0 and info[23] == 0
+        assert info[24] == ""
+        assert q.proc_num_threads(71) == 0
+        assert q.proc_name(71) == ""
+
+    def test_process_whose_main_thread_exited_is_not_a_zombie(self):
+        code = ("import ctypes, threading, time\n"
+                "threading.Thread(target=time.sleep, args=(60,)).start()\n"
+                "print('ready', flush=True)\n"
+                "ctypes.CDLL(None).pthread_exit(None)\n")
+        child = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True)
+        try:
+            assert child.stdout.readline() == "ready\n"
+            wait_for_state(child.pid, {"Z"})
+            assert len(os.listdir(f"/proc/{child.pid}/task")) == 2
+            assert q.proc_is_zombie(child.pid) is False
+            assert q.proc_oneshot_info(child.pid)[1] == q.SSLEEP
+        finally:
+            child.kill()
+            child.wait(10)
+
+    def test_context_switches_count_every_thread(self):
+        code = ("import sys, threading, time\n"
+                "def work():\n"
+                "    for _ in range(100):\n"
+                "        time.sleep(0.0005)\n"
+                "ts = [threading.Thread(target=work) for _ in range(3)]\n"
+                "[t.start() for t in ts]\n"
+                "[t.join(0) for t in ts]\n"
+                "while any(t.is_alive() for t in ts):\n"
+                "    time.sleep(0.01)\n"
+                "e = threading.Event()\n"
+                "threading.Thread(target=e.wait).start()\n"
+                "print('ready', flush=True)\n"
+                "sys.stdin.read()\n"
+                "e.set()\n")
+        child = subprocess.Popen([sys.executable, "-c", code], stdin=subprocess.PIPE,
+                                 stdout=subprocess.PIPE, text=True)
+
+        def switches(task):
+            with open(f"/proc/{child.pid}/task/{task}/status") as f:
+                for line in f:
+                    if line.startswith("voluntary_ctxt_switches:"):
+                        return int(line.split()[1])
+
+        def per_thread():
+            return {int(t): switches(t) for t in os.listdir(f"/proc/{child.pid}/task")}
+
+        try:
+            assert child.stdout.readline() == "ready\n"
+            # Both remaining threads are blocked, so their counts hold still.
+            before = per_thread()
+            info = q.proc_oneshot_info(child.pid)
+            assert per_thread() == before
+            assert len(before) == 2 and all(n > 0 for n in before.values())
+            assert info[10] == sum(before.values())
+            assert q.proc_num_threads(child.pid) == 2
+        finally:
+            child.stdin.close()
+            child.wait(10)

@@ -149,10 +149,14 @@ class TestLeaks:
         standin.reset()
         standin.sysctl_answer(ALL_PROCS, b"")
         assert_flat(q.pids, expect=RuntimeError)
-        standin.reset()
-        standin.sysctl_sequence(ALL_PROCS, [standin.answer(table(1)),
-                                            standin.error(errno.EPERM)])
-        assert_flat(q.pids, expect=PermissionError)
+
+        def refused():
+            standin.reset()
+            standin.sysctl_sequence(ALL_PROCS, [standin.answer(table(1)),
+                                                standin.error(errno.EPERM)])
+            q.pids()
+
+        assert_flat(refused, expect=PermissionError)
         growing = [standin.answer(b"\0" * (KINFO_PROC_SIZE * (n + 1))) for n in range(25)]
 
         def outgrown():

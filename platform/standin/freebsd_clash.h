@@ -7,5 +7,8 @@
 #undef _SC_PAGESIZE
 #define _SC_PAGESIZE (::bsd::sc_pagesize)
 
+#undef PATH_MAX
+#define PATH_MAX PATH_MAX_FREEBSD
+
 #undef O_RDONLY
 #define O_RDONLY 0x0000

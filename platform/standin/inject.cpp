@@ -87,7 +87,7 @@ extern "C" int standin_answer(const char *call, const char *key, const void *dat
     standin::step st;
     st.kind = standin::step::answer;
     if (len)
-        st.data.assign(static_cast<const char *>(data), len);
+        st.bytes = std::make_shared<const std::string>(static_cast<const char *>(data), len);
     return push(call, key, std::move(st));
 }
 
@@ -98,7 +98,7 @@ extern "C" int standin_answer_value(const char *call, const char *key, long valu
     st.value = value;
     st.has_value = true;
     if (len)
-        st.data.assign(static_cast<const char *>(data), len);
+        st.bytes = std::make_shared<const std::string>(static_cast<const char *>(data), len);
     return push(call, key, std::move(st));
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace standin {
@@ -15,7 +16,14 @@ struct step {
     int err = 0;          // error: the errno (0: a null or failed result, errno 0)
     long value = 0;       // answer: a return value or count, where the call has one
     bool has_value = false;
-    std::string data;     // answer: the bytes, in FreeBSD layout
+    // answer: the bytes, in FreeBSD layout; shared, so taking a step never
+    // copies a large table
+    std::shared_ptr<const std::string> bytes;
+
+    const std::string &data() const {
+        static const std::string none;
+        return bytes ? *bytes : none;
+    }
 };
 
 // Takes the next step injected for call and key. The last step of a

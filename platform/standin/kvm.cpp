@@ -127,12 +127,12 @@ int kvm_getswapinfo(kvm_t *kd, kvm_swap *swap_ary, int swap_max, int flags) {
             errno = st.err;
             return -1;
         }
-        std::size_t n = st.data.size() / sizeof(kvm_swap);
+        std::size_t n = st.data().size() / sizeof(kvm_swap);
         std::size_t room = swap_max > 0 ? static_cast<std::size_t>(swap_max) : 0;
         if (n > room)
             n = room;
         if (n)
-            std::memcpy(swap_ary, st.data.data(), n * sizeof(kvm_swap));
+            std::memcpy(swap_ary, st.data().data(), n * sizeof(kvm_swap));
         return st.has_value ? static_cast<int>(st.value) : 0;
     }
     std::vector<standin::swap_device> devs;

@@ -29,11 +29,17 @@ template <class T> T *fail(int err) {
 
 // Copies an injected table into a heap array of its own.
 template <class T> T *injected_table(const step &st, int *cntp) {
-    std::size_t n = st.data.size() / sizeof(T);
-    T *arr = static_cast<T *>(std::calloc(n ? n : 1, sizeof(T)));
+    std::size_t n = st.data().size() / sizeof(T);
+    // A count claimed beyond the bytes given still has zeroed entries behind
+    // it, as the real library's count always has.
+    std::size_t slots = n;
+    if (st.has_value && st.value > 0 && static_cast<std::size_t>(st.value) > n)
+        slots = static_cast<std::size_t>(st.value);
+    T *arr = static_cast<T *>(std::calloc(slots ? slots : 1, sizeof(T)));
     if (arr == nullptr)
         return fail<T>(ENOMEM);
-    std::memcpy(arr, st.data.data(), n * sizeof(T));
+    if (n)
+        std::memcpy(arr, st.data().data(), n * sizeof(T));
     *cntp = st.has_value ? static_cast<int>(st.value) : static_cast<int>(n);
     return arr;
 }

@@ -65,6 +65,45 @@ void copy_name(char *dst, std::size_t size, std::string_view src) {
     dst[n] = '\0';
 }
 
+struct thread_sums {
+    char state;
+    long nvcsw;
+    long nivcsw;
+};
+
+// Context switches are counted per thread by the host, but per process by
+// FreeBSD; and a process whose main thread has exited shows that thread's
+// zombie state although others run on. Both come from the threads.
+thread_sums sum_threads(int pid, char main_state) {
+    thread_sums sums{main_state, 0, 0};
+    bool replace_state = main_state == 'Z' || main_state == 'X';
+    char dir[64];
+    std::snprintf(dir, sizeof(dir), "/proc/%d/task", pid);
+    DIR *d = ::opendir(dir);
+    if (d == nullptr)
+        return sums;
+    while (dirent *e = ::readdir(d)) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9')
+            continue;
+        char path[320];
+        std::string text;
+        std::snprintf(path, sizeof(path), "/proc/%d/task/%s/status", pid, e->d_name);
+        if (!read_file(path, text))
+            continue;
+        sums.nvcsw += static_cast<long>(to_ll(field(text, "voluntary_ctxt_switches")));
+        sums.nivcsw += static_cast<long>(to_ll(field(text, "nonvoluntary_ctxt_switches")));
+        std::string_view st = field(text, "State");
+        if (replace_state && !st.empty() && st[0] != 'Z' && st[0] != 'X') {
+            // A running thread makes the process running; otherwise the
+            // first live thread's state stands.
+            if (sums.state == main_state || st[0] == 'R')
+                sums.state = st[0];
+        }
+    }
+    ::closedir(d);
+    return sums;
+}
+
 // Fills kp from dir (/proc/PID or /proc/PID/task/TID); false when the
 // process is gone. A TID is not a process: pid must be the thread group.
 bool fill_record(const char *dir, int pid, int tid, const host_clock &clk, bsd::kinfo_proc &kp) {
@@ -101,7 +140,7 @@ bool fill_record(const char *dir, int pid, int tid, const host_clock &clk, bsd::
     kp.ki_pgid = static_cast<int>(snum(5));
     kp.ki_sid = static_cast<int>(snum(6));
     kp.ki_tpgid = static_cast<int>(snum(8));
-    kp.ki_stat = map_state(f[0].empty() ? 'S' : f[0][0]);
+    char linux_state = f[0].empty() ? 'S' : f[0][0];
 
     unsigned long long tty_nr = num(7);
     kp.ki_tdev = tty_nr ? tty_device(tty_nr) : NODEV;
@@ -155,6 +194,13 @@ bool fill_record(const char *dir, int pid, int tid, const host_clock &clk, bsd::
     kp.ki_pri.pri_level = static_cast<bsd::u_char>(prio < 0 ? 0 : prio > 255 ? 255 : prio);
     kp.ki_pri.pri_user = kp.ki_pri.pri_level;
     kp.ki_numthreads = static_cast<int>(snum(20));
+    if (tid == pid && kp.ki_numthreads > 1) {
+        thread_sums sums = sum_threads(pid, linux_state);
+        linux_state = sums.state;
+        kp.ki_rusage.ru_nvcsw = sums.nvcsw;
+        kp.ki_rusage.ru_nivcsw = sums.nivcsw;
+    }
+    kp.ki_stat = map_state(linux_state);
 
     std::int64_t start = static_cast<std::int64_t>(num(22));
     kp.ki_start = ticks_to_timeval(static_cast<unsigned long long>(start), clk.hz);
@@ -270,7 +316,8 @@ int live_kern_proc(const int *mib, unsigned n, std::string &out, bool measure) {
         return 0;
     }
     if (what == KERN_PROC_PROC || what == KERN_PROC_ALL) {
-        if (n > 4)
+        // The whole table takes no argument; KERN_PROC_PROC allows one.
+        if (n > 4 || (what == KERN_PROC_ALL && n != 3))
             return EINVAL;
         std::vector<int> pids = list_ids("/proc");
         if (measure && !threads) {

@@ -123,8 +123,8 @@ int mallctl(const char *name, void *oldp, std::size_t *oldlenp, void *newp, std:
         if (st.kind == standin::step::error)
             return st.err;
         if (oldp != nullptr && oldlenp != nullptr) {
-            std::size_t n = st.data.size() < *oldlenp ? st.data.size() : *oldlenp;
-            std::memcpy(oldp, st.data.data(), n);
+            std::size_t n = st.data().size() < *oldlenp ? st.data().size() : *oldlenp;
+            std::memcpy(oldp, st.data().data(), n);
             *oldlenp = n;
         }
         return st.has_value ? static_cast<int>(st.value) : 0;

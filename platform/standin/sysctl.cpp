@@ -128,7 +128,7 @@ int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void 
             errno = st.err;
             return -1;
         }
-        int rc = deliver(st.data, oldp, oldlenp);
+        int rc = deliver(st.data(), oldp, oldlenp);
         // A value claims a length of its own: a kernel that says it wrote
         // more than the buffer holds, which callers must refuse.
         if (rc == 0 && st.has_value && oldp != nullptr && oldlenp != nullptr)
@@ -156,7 +156,8 @@ namespace bsd {
 
 int sysctl(const int *name, u_int namelen, void *oldp, std::size_t *oldlenp, const void *newp,
            std::size_t newlen) {
-    if (name == nullptr || namelen == 0 || namelen > 24) {
+    // As FreeBSD: a name has 2 to 24 elements.
+    if (name == nullptr || namelen < 2 || namelen > 24) {
         errno = EINVAL;
         return -1;
     }

@@ -196,7 +196,7 @@ TEST_F(SysctlSemanticsTest, ShortBufferGetsAPartialCopyAndENOMEM) {
 TEST_F(SysctlSemanticsTest, UnknownNamesAreENOENT) {
     int v = 0;
     for (const std::vector<int> &mib :
-         std::vector<std::vector<int>>{{1, 9999}, {99, 1}, {1}, {1, 14, 99, 0}}) {
+         std::vector<std::vector<int>>{{1, 9999}, {99, 1}, {1, 14, 99, 0}}) {
         read_result r = read_mib(mib, &v, sizeof(v));
         EXPECT_EQ(r.rc, -1) << mib.size();
         EXPECT_EQ(r.err, ENOENT) << mib.size();
@@ -210,6 +210,24 @@ TEST_F(SysctlSemanticsTest, UnknownNamesAreENOENT) {
     r = read_name("no.such.name", nullptr, 0);
     EXPECT_EQ(r.rc, -1);
     EXPECT_EQ(r.err, ENOENT);
+}
+
+TEST_F(SysctlSemanticsTest, MalformedNumericNamesAreEINVAL) {
+    int v = 0;
+    std::vector<char> buf(4 * 1088);
+    for (const std::vector<int> &mib : std::vector<std::vector<int>>{
+             {1},                                  // fewer than two elements
+             std::vector<int>(25, 1),              // more than FreeBSD's 24
+             {1, 14, 0, 0},                        // the whole table takes no argument
+             {1, 14, 8, 0, 0},                     // KERN_PROC_PROC takes at most one
+             {1, 14, 1}}) {                        // KERN_PROC_PID needs its pid
+        read_result r = read_mib(mib, mib.size() < 3 ? static_cast<void *>(&v) : buf.data(),
+                                 mib.size() < 3 ? sizeof(v) : buf.size());
+        EXPECT_EQ(r.rc, -1) << mib.size();
+        EXPECT_EQ(r.err, EINVAL) << mib.size();
+    }
+    EXPECT_EQ(read_mib({1, 14, 0}, nullptr, 0).rc, 0);
+    EXPECT_EQ(read_mib({1, 14, 8}, nullptr, 0).rc, 0);
 }
 
 TEST_F(SysctlSemanticsTest, SequenceIsConsumedOneStepPerCallAndTheLastStays) {

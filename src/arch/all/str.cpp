@@ -28,10 +28,13 @@ extern "C" int str_format(char *buf, std::size_t size, const char *fmt, ...) {
         str_report_error("str_format: invalid arg 'size' = 0");
         return -1;
     }
+    // Callers format between a failing call and the raise that reads errno.
+    int saved = errno;
     std::va_list ap;
     va_start(ap, fmt);
     int ret = std::vsnprintf(buf, size, fmt, ap);
     va_end(ap);
+    errno = saved;
     if (ret >= 0 && static_cast<std::size_t>(ret) < size)
         return ret;
     // A cut is not a misuse: callers accept the bounded text.

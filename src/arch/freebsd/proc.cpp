@@ -23,7 +23,7 @@ extern "C" int quarn_kinfo_proc(int pid, bsd::kinfo_proc *proc) {
 }
 
 extern "C" int is_zombie(int pid) {
-    bsd::kinfo_proc kp;
+    bsd::kinfo_proc kp{};  // a short answer leaves the rest zero
     if (quarn_kinfo_proc(pid, &kp) == -1) {
         PyErr_Clear();
         errno = 0;

@@ -25,7 +25,7 @@ extern "C" PyObject *quarn_proc_oneshot_info(PyObject *, PyObject *args) {
     int pid;
     if (!PyArg_ParseTuple(args, "i", &pid))
         return nullptr;
-    bsd::kinfo_proc kp;
+    bsd::kinfo_proc kp{};  // a short answer leaves the rest zero
     if (quarn_kinfo_proc(pid, &kp) == -1)
         return nullptr;
 
@@ -79,7 +79,7 @@ extern "C" PyObject *quarn_proc_name(PyObject *, PyObject *args) {
     int pid;
     if (!PyArg_ParseTuple(args, "i", &pid))
         return nullptr;
-    bsd::kinfo_proc kp;
+    bsd::kinfo_proc kp{};  // a short answer leaves the rest zero
     if (quarn_kinfo_proc(pid, &kp) == -1)
         return nullptr;
     char name[1000];
@@ -91,7 +91,7 @@ extern "C" PyObject *quarn_proc_num_threads(PyObject *, PyObject *args) {
     int pid;
     if (!PyArg_ParseTuple(args, "i", &pid))
         return nullptr;
-    bsd::kinfo_proc kp;
+    bsd::kinfo_proc kp{};  // a short answer leaves the rest zero
     if (quarn_kinfo_proc(pid, &kp) == -1)
         return nullptr;
     return Py_BuildValue("l", static_cast<long>(kp.ki_numthreads));

@@ -50,9 +50,11 @@ int run_growing_read(const growing_read &r, char **out, std::size_t *outlen) {
         quarn_debug("%s", r.dbg_size0);
 
     for (int attempt = 0; attempt < max_reads; attempt++) {
-        // One byte at least, so a zero-size answer still gets a buffer the
-        // caller can release (calloc(1, 0) may give null).
-        char *buf = static_cast<char *>(std::calloc(1, size ? size : 1));
+        char *buf = static_cast<char *>(std::calloc(1, size));
+        // A zero-size answer still gets a buffer the caller can release,
+        // also from an allocator whose calloc(1, 0) gives null.
+        if (buf == nullptr && size == 0)
+            buf = static_cast<char *>(std::calloc(1, 1));
         if (buf == nullptr) {
             PyErr_NoMemory();
             return -1;
