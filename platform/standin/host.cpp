@@ -1,10 +1,12 @@
 #include "host.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cerrno>
 #include <charconv>
 
@@ -39,24 +41,19 @@ bool read_file(const char *path, std::string &out, std::size_t limit) {
 }
 
 std::string_view field(std::string_view text, std::string_view key) {
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t eol = text.find('\n', pos);
-        if (eol == std::string_view::npos)
-            eol = text.size();
-        std::string_view line = text.substr(pos, eol - pos);
-        if (line.size() > key.size() && line.substr(0, key.size()) == key) {
-            char sep = line[key.size()];
-            if (sep == ':' || sep == ' ' || sep == '\t') {
-                std::string_view v = line.substr(key.size() + 1);
-                while (!v.empty() && (v.front() == ' ' || v.front() == '\t'))
-                    v.remove_prefix(1);
-                return v;
-            }
-        }
-        pos = eol + 1;
-    }
-    return {};
+    std::string_view value;
+    for_each_line(text, [&](std::string_view line) {
+        if (line.size() <= key.size() || line.substr(0, key.size()) != key)
+            return true;
+        char sep = line[key.size()];
+        if (sep != ':' && sep != ' ' && sep != '\t')
+            return true;
+        value = line.substr(key.size() + 1);
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+            value.remove_prefix(1);
+        return false;
+    });
+    return value;
 }
 
 static std::string_view skip_blanks(std::string_view t) {
@@ -93,6 +90,23 @@ std::size_t split_words(std::string_view text, std::string_view *words, std::siz
         words[n++] = text.substr(start, i - start);
     }
     return n;
+}
+
+std::vector<int> list_numeric(const char *dir) {
+    std::vector<int> ids;
+    DIR *d = ::opendir(dir);
+    if (d == nullptr)
+        return ids;
+    while (dirent *e = ::readdir(d)) {
+        const char *s = e->d_name;
+        bool digits = *s != '\0';
+        for (; *s; s++)
+            digits = digits && *s >= '0' && *s <= '9';
+        if (digits)
+            ids.push_back(std::atoi(e->d_name));
+    }
+    ::closedir(d);
+    return ids;
 }
 
 bool is_process(int pid) {

@@ -6,11 +6,26 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace standin {
 
 // Reads a whole file of at most limit bytes; false when it cannot be read.
 bool read_file(const char *path, std::string &out, std::size_t limit = 1 << 22);
+
+// Calls fn with each line of text, without its newline, until fn returns
+// false; the walk ends with the text.
+template <class Fn> void for_each_line(std::string_view text, Fn fn) {
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t eol = text.find('\n', pos);
+        if (eol == std::string_view::npos)
+            eol = text.size();
+        if (!fn(text.substr(pos, eol - pos)))
+            return;
+        pos = eol + 1;
+    }
+}
 
 // The value of the first line "key<sep>..." of text, after the separator and
 // any blanks; empty view when there is none.
@@ -22,6 +37,10 @@ unsigned long long to_ull(std::string_view text, unsigned long long fallback = 0
 
 // Splits text at blanks into at most max words; returns how many.
 std::size_t split_words(std::string_view text, std::string_view *words, std::size_t max);
+
+// The numeric entries of a directory (/proc, /proc/PID/task, .../fd), in
+// directory order; none when it cannot be read.
+std::vector<int> list_numeric(const char *dir);
 
 // Whether pid names a process (a thread group) of the host. The host also
 // answers for thread IDs under /proc and to kill(); FreeBSD does not.

@@ -131,19 +131,41 @@ bool link_entry(int pid, const char *name, int fd, bsd::kinfo_file &kf) {
     return true;
 }
 
-bool numeric(const char *s) {
-    if (*s == '\0')
-        return false;
-    for (; *s; s++)
-        if (*s < '0' || *s > '9')
-            return false;
-    return true;
+// One mapping from its smaps header line, "start-end perms offset dev inode
+// [path]", split into its first words w.
+bsd::kinfo_vmentry map_entry(std::string_view line, const std::string_view *w, std::size_t nw) {
+    bsd::kinfo_vmentry e;
+    std::memset(&e, 0, sizeof(e));
+    e.kve_structsize = sizeof(bsd::kinfo_vmentry);
+    std::size_t dash = w[0].find('-');
+    e.kve_start = std::strtoull(std::string(w[0].substr(0, dash)).c_str(), nullptr, 16);
+    e.kve_end = std::strtoull(std::string(w[0].substr(dash + 1)).c_str(), nullptr, 16);
+    e.kve_offset = std::strtoull(std::string(w[2]).c_str(), nullptr, 16);
+    e.kve_vn_fileid = to_ull(w[4]);
+    e.kve_protection = (w[1][0] == 'r' ? KVME_PROT_READ : 0) |
+                       (w[1][1] == 'w' ? KVME_PROT_WRITE : 0) |
+                       (w[1][2] == 'x' ? KVME_PROT_EXEC : 0);
+    if (w[1][3] == 'p')
+        e.kve_flags = KVME_FLAG_COW;
+    e.kve_ref_count = 1;
+    // The path is the rest of the line after the inode.
+    std::string_view rest;
+    if (nw == 6)
+        rest = line.substr(static_cast<std::size_t>(w[5].data() - line.data()));
+    if (!rest.empty() && rest[0] == '/') {
+        e.kve_type = KVME_TYPE_VNODE;
+        set_path(e.kve_path, sizeof(e.kve_path), std::string(rest).c_str());
+    } else if (rest == "[vvar]" || rest == "[vsyscall]") {
+        e.kve_type = KVME_TYPE_DEVICE;
+    } else {
+        e.kve_type = KVME_TYPE_DEFAULT;
+    }
+    return e;
 }
+
 
 }  // namespace
 }  // namespace standin
-
-#include <dirent.h>
 
 namespace bsd {
 
@@ -162,15 +184,10 @@ kinfo_file *kinfo_getfile(pid_t pid, int *cntp) {
         return standin::fail<kinfo_file>(ESRCH);
     char dir[64];
     std::snprintf(dir, sizeof(dir), "/proc/%d/fd", pid);
-    DIR *d = ::opendir(dir);
-    if (d == nullptr)
+    // Another user's descriptors are refused, as FreeBSD refuses them.
+    if (::access(dir, R_OK) != 0)
         return standin::fail<kinfo_file>(errno == ENOENT ? ESRCH : errno);
-    std::vector<int> fds;
-    while (dirent *e = ::readdir(d)) {
-        if (standin::numeric(e->d_name))
-            fds.push_back(std::atoi(e->d_name));
-    }
-    ::closedir(d);
+    std::vector<int> fds = standin::list_numeric(dir);
 
     std::vector<kinfo_file> table;
     kinfo_file kf;
@@ -210,59 +227,22 @@ kinfo_vmentry *kinfo_getvmmap(pid_t pid, int *cntp) {
     long page_kb = ::sysconf(_SC_PAGESIZE) / 1024;
 
     std::vector<kinfo_vmentry> table;
-    std::size_t pos = 0;
-    kinfo_vmentry *cur = nullptr;
-    long private_kb = 0;
-    while (pos < smaps.size()) {
-        std::size_t eol = smaps.find('\n', pos);
-        if (eol == std::string::npos)
-            eol = smaps.size();
-        std::string_view line(smaps.data() + pos, eol - pos);
-        pos = eol + 1;
+    standin::for_each_line(smaps, [&](std::string_view line) {
         std::string_view w[6];
         std::size_t nw = standin::split_words(line, w, 6);
         if (nw >= 5 && w[0].find('-') != std::string_view::npos && w[1].size() == 4) {
-            if (cur)
-                cur->kve_private_resident = static_cast<int>(private_kb / page_kb);
-            kinfo_vmentry e;
-            std::memset(&e, 0, sizeof(e));
-            e.kve_structsize = sizeof(kinfo_vmentry);
-            std::size_t dash = w[0].find('-');
-            e.kve_start = std::strtoull(std::string(w[0].substr(0, dash)).c_str(), nullptr, 16);
-            e.kve_end = std::strtoull(std::string(w[0].substr(dash + 1)).c_str(), nullptr, 16);
-            e.kve_offset = std::strtoull(std::string(w[2]).c_str(), nullptr, 16);
-            e.kve_vn_fileid = standin::to_ull(w[4]);
-            e.kve_protection = (w[1][0] == 'r' ? KVME_PROT_READ : 0) |
-                               (w[1][1] == 'w' ? KVME_PROT_WRITE : 0) |
-                               (w[1][2] == 'x' ? KVME_PROT_EXEC : 0);
-            if (w[1][3] == 'p')
-                e.kve_flags = KVME_FLAG_COW;
-            e.kve_ref_count = 1;
-            // The path is the rest of the line after the inode.
-            std::string_view rest;
-            if (nw == 6)
-                rest = line.substr(static_cast<std::size_t>(w[5].data() - line.data()));
-            if (!rest.empty() && rest[0] == '/') {
-                e.kve_type = KVME_TYPE_VNODE;
-                std::string p(rest);
-                standin::set_path(e.kve_path, sizeof(e.kve_path), p.c_str());
-            } else if (rest == "[vvar]" || rest == "[vsyscall]") {
-                e.kve_type = KVME_TYPE_DEVICE;
-            } else {
-                e.kve_type = KVME_TYPE_DEFAULT;
-            }
-            table.push_back(e);
-            cur = &table.back();
-            private_kb = 0;
-        } else if (cur && nw >= 2) {
+            table.push_back(standin::map_entry(line, w, nw));
+        } else if (!table.empty() && nw >= 2) {
+            // Private pages are summed in KiB first, then made pages below.
             if (w[0] == "Rss:")
-                cur->kve_resident = static_cast<int>(standin::to_ll(w[1]) / page_kb);
+                table.back().kve_resident = static_cast<int>(standin::to_ll(w[1]) / page_kb);
             else if (w[0] == "Private_Clean:" || w[0] == "Private_Dirty:")
-                private_kb += standin::to_ll(w[1]);
+                table.back().kve_private_resident += static_cast<int>(standin::to_ll(w[1]));
         }
-    }
-    if (cur)
-        cur->kve_private_resident = static_cast<int>(private_kb / page_kb);
+        return true;
+    });
+    for (kinfo_vmentry &e : table)
+        e.kve_private_resident = static_cast<int>(e.kve_private_resident / page_kb);
     return standin::to_heap(table, cntp);
 }
 

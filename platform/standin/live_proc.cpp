@@ -1,5 +1,4 @@
 // Process records from /proc, in FreeBSD's kinfo_proc layout.
-#include <dirent.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -79,15 +78,10 @@ thread_sums sum_threads(int pid, char main_state) {
     bool replace_state = main_state == 'Z' || main_state == 'X';
     char dir[64];
     std::snprintf(dir, sizeof(dir), "/proc/%d/task", pid);
-    DIR *d = ::opendir(dir);
-    if (d == nullptr)
-        return sums;
-    while (dirent *e = ::readdir(d)) {
-        if (e->d_name[0] < '0' || e->d_name[0] > '9')
-            continue;
-        char path[320];
+    for (int tid : list_numeric(dir)) {
+        char path[96];
         std::string text;
-        std::snprintf(path, sizeof(path), "/proc/%d/task/%s/status", pid, e->d_name);
+        std::snprintf(path, sizeof(path), "/proc/%d/task/%d/status", pid, tid);
         if (!read_file(path, text))
             continue;
         sums.nvcsw += static_cast<long>(to_ll(field(text, "voluntary_ctxt_switches")));
@@ -100,7 +94,6 @@ thread_sums sum_threads(int pid, char main_state) {
                 sums.state = st[0];
         }
     }
-    ::closedir(d);
     return sums;
 }
 
@@ -249,34 +242,11 @@ bool fill_record(const char *dir, int pid, int tid, const host_clock &clk, bsd::
     return true;
 }
 
-bool is_number(const char *s) {
-    if (*s == '\0')
-        return false;
-    for (; *s; s++)
-        if (*s < '0' || *s > '9')
-            return false;
-    return true;
-}
-
-// The numeric entries of a /proc directory, in directory order.
-std::vector<int> list_ids(const char *dir) {
-    std::vector<int> ids;
-    DIR *d = ::opendir(dir);
-    if (d == nullptr)
-        return ids;
-    while (dirent *e = ::readdir(d)) {
-        if (is_number(e->d_name))
-            ids.push_back(std::atoi(e->d_name));
-    }
-    ::closedir(d);
-    return ids;
-}
-
 // Appends one record per thread of pid; false when the process is gone.
 bool append_threads(int pid, const host_clock &clk, std::string &out) {
     char dir[64];
     std::snprintf(dir, sizeof(dir), "/proc/%d/task", pid);
-    std::vector<int> tids = list_ids(dir);
+    std::vector<int> tids = list_numeric(dir);
     bool any = false;
     for (int tid : tids) {
         char tdir[96];
@@ -319,7 +289,7 @@ int live_kern_proc(const int *mib, unsigned n, std::string &out, bool measure) {
         // The whole table takes no argument; KERN_PROC_PROC allows one.
         if (n > 4 || (what == KERN_PROC_ALL && n != 3))
             return EINVAL;
-        std::vector<int> pids = list_ids("/proc");
+        std::vector<int> pids = list_numeric("/proc");
         if (measure && !threads) {
             out.resize(pids.size() * sizeof(bsd::kinfo_proc));
             return 0;

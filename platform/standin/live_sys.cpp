@@ -122,15 +122,7 @@ host_stat read_stat() {
     if (!read_host("/proc/stat", text))
         return st;
     st.ok = true;
-    std::string_view all(text);
-    std::size_t pos = 0;
-    // One line per CPU at most, and a few more: the walk is bounded by the text.
-    while (pos < all.size()) {
-        std::size_t eol = all.find('\n', pos);
-        if (eol == std::string_view::npos)
-            eol = all.size();
-        std::string_view line = all.substr(pos, eol - pos);
-        pos = eol + 1;
+    for_each_line(text, [&](std::string_view line) {
         if (line.substr(0, 4) == "cpu ") {
             parse_ticks(line.substr(4), st.total);
         } else if (line.substr(0, 3) == "cpu") {
@@ -141,7 +133,8 @@ host_stat read_stat() {
                 parse_ticks(line.substr(static_cast<std::size_t>(r.ptr - line.data())), t))
                 st.per_cpu[cpu] = t;
         }
-    }
+        return true;
+    });
     st.btime = to_ll(field(text, "btime"));
     st.ctxt = to_ull(field(text, "ctxt"));
     st.intr = to_ull(field(text, "intr"));
@@ -694,21 +687,15 @@ bool live_swap_devices(std::vector<swap_device> &out) {
     if (!read_host("/proc/swaps", text))
         return false;
     unsigned long long ps = static_cast<unsigned long long>(host_pagesize());
-    std::string_view all(text);
-    std::size_t pos = all.find('\n');  // past the header line
-    while (pos != std::string_view::npos && pos < all.size()) {
-        std::size_t start = pos + 1;
-        std::size_t eol = all.find('\n', start);
-        std::string_view line = all.substr(start, eol == std::string_view::npos
-                                                      ? std::string_view::npos
-                                                      : eol - start);
-        pos = eol;
+    bool header = true;
+    for_each_line(text, [&](std::string_view line) {
         std::string_view w[5];
-        if (split_words(line, w, 5) < 4)
-            continue;
-        // Sizes are in KiB.
-        out.push_back({std::string(w[0]), to_ull(w[2]) * 1024 / ps, to_ull(w[3]) * 1024 / ps});
-    }
+        if (header)
+            header = false;
+        else if (split_words(line, w, 5) >= 4)  // sizes are in KiB
+            out.push_back({std::string(w[0]), to_ull(w[2]) * 1024 / ps, to_ull(w[3]) * 1024 / ps});
+        return true;
+    });
     return true;
 }
 
