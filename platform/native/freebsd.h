@@ -7,6 +7,7 @@
 #include <sys/user.h>     // kinfo_proc, kinfo_file, kinfo_vmentry
 #include <sys/proc.h>     // SIDL..SLOCK, P_INMEM, P_SYSTEM
 #include <sys/vmmeter.h>  // struct vmtotal
+#include <vm/vm_param.h>  // VM_METER
 #include <sys/time.h>     // struct timeval
 #include <sys/resource.h> // struct rusage
 #include <fcntl.h>        // O_RDONLY for kvm_open
