@@ -444,3 +444,42 @@ class TestShortAndThreadedRecords:
         finally:
             child.stdin.close()
             child.wait(10)
+
+
+class TestAgainstPs:
+    """The whole process table against the host's own ps."""
+
+    @staticmethod
+    def ps_table():
+        out = subprocess.run(["ps", "-e", "-o", "pid=,ppid=,ruid=,euid=,rgid=,nlwp=,comm="],
+                             capture_output=True, text=True, check=True).stdout
+        rows = {}
+        for line in out.splitlines():
+            pid, ppid, ruid, euid, rgid, nlwp, comm = line.split(None, 6)
+            # FreeBSD keeps 19 bytes of a name; the host's kernel threads
+            # may have longer ones.
+            rows[int(pid)] = (int(ppid), int(ruid), int(euid), int(rgid), int(nlwp),
+                              comm.encode()[:19].decode(errors="ignore"))
+        return rows
+
+    def test_ids_threads_and_names_agree_with_ps(self):
+        before = self.ps_table()
+        ours = {}
+        for pid in q.pids():
+            try:
+                info = q.proc_oneshot_info(pid)
+                ours[pid] = (info[0], info[2], info[3], info[5], q.proc_num_threads(pid),
+                             info[24])
+            except ProcessLookupError:
+                pass
+        after = self.ps_table()
+        # Only processes that held still across both ps runs are compared.
+        steady = {pid for pid in before if after.get(pid) == before[pid]}
+        ps_self = {os.getpid()} | {p for p in steady if before[p][0] == os.getpid()}
+        compared = 0
+        for pid in steady - ps_self:
+            if pid in ours:
+                assert ours[pid] == before[pid], pid
+                compared += 1
+        assert compared >= len(steady - ps_self) - 2
+        assert compared > 0
