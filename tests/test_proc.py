@@ -451,8 +451,12 @@ class TestAgainstPs:
 
     @staticmethod
     def ps_table():
+        # The host's tool runs without the sanitizer runtime the suite may
+        # have preloaded.
+        env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
         out = subprocess.run(["ps", "-e", "-o", "pid=,ppid=,ruid=,euid=,rgid=,nlwp=,comm="],
-                             capture_output=True, text=True, check=True).stdout
+                             capture_output=True, text=True, check=True, env=env,
+                             timeout=60).stdout
         rows = {}
         for line in out.splitlines():
             pid, ppid, ruid, euid, rgid, nlwp, comm = line.split(None, 6)
