@@ -969,3 +969,68 @@ TEST_F(RaiseForPidTest, LiveProcessIsARuntimeError) {
     EXPECT_TRUE(other.exactly(PyExc_RuntimeError)) << other.type_name();
     EXPECT_EQ(other.str(), "kinfo_getvmmap() syscall failed");
 }
+
+// --- the flags from the environment -----------------------------------------
+
+extern "C" int quarn_setup(void);
+
+namespace {
+
+// Sets or unsets one variable for the scope of a test and restores it.
+class scoped_env {
+public:
+    scoped_env(const char *name, const char *value) : name_(name) {
+        const char *old = std::getenv(name);
+        had_ = old != nullptr;
+        if (had_)
+            old_ = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~scoped_env() {
+        if (had_)
+            ::setenv(name_, old_.c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char *name_;
+    bool had_ = false;
+    std::string old_;
+};
+
+}  // namespace
+
+TEST_F(DebugLogTest, PresenceAloneSwitchesEachFlagOn) {
+    {
+        scoped_env debug("QUARN_DEBUG", nullptr), testing("QUARN_TESTING", nullptr);
+        EXPECT_EQ(quarn_setup(), 0);
+        EXPECT_EQ(QUARN_DEBUG, 0);
+        EXPECT_EQ(QUARN_TESTING, 0);
+    }
+    {
+        scoped_env debug("QUARN_DEBUG", ""), testing("QUARN_TESTING", nullptr);
+        EXPECT_EQ(quarn_setup(), 0);
+        EXPECT_EQ(QUARN_DEBUG, 1);
+        EXPECT_EQ(QUARN_TESTING, 0);
+    }
+    QUARN_DEBUG = 0;
+    {
+        // Any value counts, "0" included.
+        scoped_env debug("QUARN_DEBUG", nullptr), testing("QUARN_TESTING", "0");
+        EXPECT_EQ(quarn_setup(), 0);
+        EXPECT_EQ(QUARN_DEBUG, 0);
+        EXPECT_EQ(QUARN_TESTING, 1);
+    }
+    QUARN_TESTING = 0;
+    {
+        // An absent variable leaves a flag as it was.
+        QUARN_DEBUG = 1;
+        scoped_env debug("QUARN_DEBUG", nullptr), testing("QUARN_TESTING", nullptr);
+        EXPECT_EQ(quarn_setup(), 0);
+        EXPECT_EQ(QUARN_DEBUG, 1);
+    }
+}
