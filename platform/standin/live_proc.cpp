@@ -23,8 +23,11 @@ struct host_clock {
     std::int64_t boot;
 };
 
+// The boot time is read once: every record's start time then rests on the
+// same instant, and no lookup pays for a read of /proc/stat.
 host_clock clock_now() {
-    return {::sysconf(_SC_CLK_TCK), ::sysconf(_SC_PAGESIZE), host_boot_time()};
+    static const std::int64_t boot = host_boot_time();
+    return {::sysconf(_SC_CLK_TCK), ::sysconf(_SC_PAGESIZE), boot};
 }
 
 char map_state(char linux_state) {
@@ -273,10 +276,10 @@ int live_kern_proc(const int *mib, unsigned n, std::string &out, bool measure) {
         if (n != 4)
             return EINVAL;
         int pid = mib[3];
-        char dir[64];
-        std::snprintf(dir, sizeof(dir), "/proc/%d", pid);
         if (pid <= 0)
             return ESRCH;
+        char dir[64];
+        std::snprintf(dir, sizeof(dir), "/proc/%d", pid);
         if (threads)
             return append_threads(pid, clk, out) ? 0 : ESRCH;
         bsd::kinfo_proc kp;

@@ -18,6 +18,7 @@
 #include "arch/freebsd/proc.h"
 #include "arch/posix/posix.h"
 #include "arch/posix/sysctl.h"
+#include "call_log.h"
 #include "standin/inject.h"
 
 namespace {
@@ -82,14 +83,6 @@ private:
 
 std::string annotated(int err, const std::string &what) {
     return std::string(std::strerror(err)) + " (originated from " + what + ")";
-}
-
-std::string call_log() {
-    std::size_t need = standin_log(nullptr, 0);
-    std::string buf(need, '\0');
-    standin_log(buf.data(), buf.size());
-    buf.resize(need - 1);
-    return buf;
 }
 
 std::size_t ops_in_log(const char *op) {

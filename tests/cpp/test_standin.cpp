@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "call_log.h"
 #include "standin/freebsd.h"
 #include "standin/host.h"
 #include "standin/inject.h"
@@ -38,14 +39,6 @@ template <class T> T at(const void *base, std::size_t offset) {
 std::string text_at(const void *base, std::size_t offset, std::size_t field_size) {
     const char *p = static_cast<const char *>(base) + offset;
     return std::string(p, strnlen(p, field_size));
-}
-
-std::string call_log() {
-    std::size_t need = standin_log(nullptr, 0);
-    std::string buf(need, '\0');
-    standin_log(buf.data(), buf.size());
-    buf.resize(need - 1);
-    return buf;
 }
 
 void answer(const char *key, const std::string &data) {

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "call_log.h"
 #include "standin/freebsd.h"
 #include "standin/inject.h"
 
@@ -47,9 +48,7 @@ TEST(StandinThreads, ConcurrentInjectionReadsAndLiveAnswers) {
     for (auto &th : pool)
         th.join();
     EXPECT_EQ(failures.load(), 0);
-    std::size_t need = standin_log(nullptr, 0);
-    std::string log(need, '\0');
-    standin_log(log.data(), log.size());
+    std::string log = call_log();
     std::size_t lines = 0;
     for (char c : log)
         lines += c == '\n';
