@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "freebsd.h"
+
 namespace standin {
 
 using mib_handler = int (*)(const int *mib, unsigned n, std::string &out, bool measure);
@@ -34,5 +36,10 @@ struct swap_device {
 };
 // False when the host's swap table cannot be read.
 bool live_swap_devices(std::vector<swap_device> &out);
+
+// Fills the socket fields of a kinfo_getfile entry (domain, type, protocol,
+// local and peer address) for the host socket with this inode
+// (live_sock.cpp). Leaves them zero when the host lists no such socket.
+void socket_file_fields(std::uint64_t inode, bsd::kinfo_file &kf);
 
 }  // namespace standin
