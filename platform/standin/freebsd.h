@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "freebsd_net.h"
+
 namespace bsd {
 
 using pid_t = std::int32_t;

@@ -12,3 +12,29 @@
 
 #undef O_RDONLY
 #define O_RDONLY 0x0000
+
+// Socket families, types and protocols (freebsd_net.h).
+#undef AF_UNSPEC
+#define AF_UNSPEC (::bsd::af_unspec)
+#undef AF_UNIX
+#define AF_UNIX (::bsd::af_unix)
+#undef AF_INET
+#define AF_INET (::bsd::af_inet)
+#undef AF_ROUTE
+#define AF_ROUTE (::bsd::af_route)
+#undef AF_LINK
+#define AF_LINK (::bsd::af_link)
+#undef AF_INET6
+#define AF_INET6 (::bsd::af_inet6)
+#undef SOCK_STREAM
+#define SOCK_STREAM (::bsd::sock_stream)
+#undef SOCK_DGRAM
+#define SOCK_DGRAM (::bsd::sock_dgram)
+#undef SOCK_RAW
+#define SOCK_RAW (::bsd::sock_raw)
+#undef SOCK_SEQPACKET
+#define SOCK_SEQPACKET (::bsd::sock_seqpacket)
+#undef IPPROTO_TCP
+#define IPPROTO_TCP (::bsd::ipproto_tcp)
+#undef IPPROTO_UDP
+#define IPPROTO_UDP (::bsd::ipproto_udp)
