@@ -12,6 +12,8 @@
 #include <sys/resource.h> // struct rusage
 #include <fcntl.h>        // O_RDONLY for kvm_open
 #include <kvm.h>          // kvm_open, kvm_getswapinfo, kvm_close
+#include <sys/cpuset.h>   // cpuset_t, cpuset_getaffinity, CPU_LEVEL_WHICH
+#include <limits.h>       // _POSIX2_LINE_MAX
 #include <libutil.h>      // kinfo_getfile, kinfo_getvmmap
 #include <malloc_np.h>    // mallctl
 #include <signal.h>       // kill
@@ -46,4 +48,16 @@ using ::kvm_open;
 using ::kvm_getswapinfo;
 using ::kvm_close;
 using ::mallctl;
+using ::id_t;
+using ::rlim_t;
+using ::rlimit;
+using ::cpuset_t;
+using ::cpuset_getaffinity;
+using ::cpuset_setaffinity;
+using ::getpriority;
+using ::setpriority;
+using ::kvm_openfiles;
+using ::kvm_getprocs;
+using ::kvm_getenvv;
+using ::kvm_geterr;
 }  // namespace bsd

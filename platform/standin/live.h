@@ -18,6 +18,12 @@ using name_handler = int (*)(const char *name, std::string &out, bool measure);
 int live_kern_proc(const int *mib, unsigned n, std::string &out, bool measure);
 int live_argmax(const int *mib, unsigned n, std::string &out, bool measure);
 
+// kern.proc's executable path, arguments and resource limits
+// (live_proc_path.cpp). A write handler takes the new value and returns 0
+// or the errno; only the resource limits take one.
+int live_proc_path(const int *mib, unsigned n, std::string &out, bool measure);
+int live_mib_write(const int *mib, unsigned n, const void *value, std::size_t len);
+
 // CPU and memory figures (live_sys.cpp).
 int live_boottime(const int *mib, unsigned n, std::string &out, bool measure);
 int live_ncpu(const int *mib, unsigned n, std::string &out, bool measure);

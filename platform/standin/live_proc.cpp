@@ -310,7 +310,7 @@ int live_kern_proc(const int *mib, unsigned n, std::string &out, bool measure) {
         }
         return 0;
     }
-    return ENOENT;
+    return live_proc_path(mib, n, out, measure);
 }
 
 int live_argmax(const int *, unsigned n, std::string &out, bool) {

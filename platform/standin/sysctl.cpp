@@ -117,9 +117,12 @@ const char *op_of(const void *oldp, const void *newp) {
     return oldp == nullptr ? "measure" : "read";
 }
 
-template <class Live>
+// Refuses a new value: the parameter is read-only here.
+int no_write(const void *, std::size_t) { return EPERM; }
+
+template <class Live, class Write = decltype(&no_write)>
 int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void *newp,
-           std::size_t newlen, Live live) {
+           std::size_t newlen, Live live, Write write = no_write) {
     log_call("sysctl", key, op_of(oldp, newp),
              newp != nullptr ? newlen : (oldlenp ? *oldlenp : 0));
     step st;
@@ -135,7 +138,16 @@ int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void 
             *oldlenp = static_cast<std::size_t>(st.value);
         return rc;
     }
-    // The stand-in accepts no new values from live callers.
+    // A plain write goes to the writable parameters; reading the old value
+    // while writing a new one is not offered.
+    if (newp != nullptr && oldlenp == nullptr) {
+        int err = write(newp, newlen);
+        if (err != 0) {
+            errno = err;
+            return -1;
+        }
+        return 0;
+    }
     if (newp != nullptr) {
         errno = EPERM;
         return -1;
@@ -164,6 +176,9 @@ int sysctl(const int *name, u_int namelen, void *oldp, std::size_t *oldlenp, con
     return standin::answer(standin::mib_key(name, namelen), oldp, oldlenp, newp, newlen,
                            [&](std::string &out, bool measure) {
                                return standin::live_mib(name, namelen, out, measure);
+                           },
+                           [&](const void *value, std::size_t len) {
+                               return standin::live_mib_write(name, namelen, value, len);
                            });
 }
 
