@@ -21,3 +21,13 @@ def live_platform():
 
 
 SANITIZED = bool(os.environ.get("QUARN_SANITIZED"))
+
+
+@pytest.fixture(scope="module")
+def child(tmp_path_factory):
+    """A live child with known executable, arguments, environment and
+    working directory (tests/childproc.py)."""
+    from childproc import Child
+    c = Child(tmp_path_factory.mktemp("child"))
+    yield c
+    c.stop()
