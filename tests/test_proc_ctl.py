@@ -208,7 +208,7 @@ class TestLeaks:
     @pytest.mark.parametrize("fn, args", [
         (q.proc_cpu_affinity_get, ()), (q.proc_getrlimit, (q.RLIMIT_NOFILE,)),
         (q.proc_priority_get, ()), (q.proc_cpu_affinity_set, (range(NCPU),)),
-        (q.proc_setrlimit, (q.RLIMIT_CORE, 0, INF)),
+        (q.proc_setrlimit, (q.RLIMIT_CORE, *q.proc_getrlimit(os.getpid(), q.RLIMIT_CORE))),
         (q.proc_priority_set, (os.getpriority(os.PRIO_PROCESS, 0),)),
     ])
     def test_success_and_missing_process(self, fn, args):
