@@ -138,6 +138,61 @@ def section_memory():
     print(f"this process's heap {human(allocated)} allocated, {human(mapped)} mapped")
 
 
+def process_details(pid):
+    """What a process runs, where, and under which controls; a value that
+    cannot be read is the reason, as text."""
+
+    def ask(fn, *args):
+        try:
+            return fn(pid, *args)
+        except (OSError, RuntimeError) as e:
+            return f"not available ({e.strerror if isinstance(e, OSError) else e})"
+
+    env = ask(q.proc_environ)
+    return {
+        "pid": pid,
+        "executable": ask(q.proc_exe),
+        "command line": ask(q.proc_cmdline),
+        "working directory": ask(q.proc_cwd),
+        "environment": env if isinstance(env, str) else sorted(env),
+        "cpus": ask(q.proc_cpu_affinity_get),
+        "nice": ask(q.proc_priority_get),
+        "open files limit": ask(q.proc_getrlimit, q.RLIMIT_NOFILE),
+        "process limit": ask(q.proc_getrlimit, q.RLIMIT_NPROC),
+    }
+
+
+def section_this_process():
+    def limit(value):
+        if isinstance(value, str):
+            return value
+        return " / ".join("unlimited" if v == q.RLIM_INFINITY else str(v) for v in value)
+
+    def short(text, width=100):
+        return text if len(text) <= width else text[:width - 3] + "..."
+
+    heading("This process and its parent")
+    for title, pid in (("this process", os.getpid()), ("parent", os.getppid())):
+        d = process_details(pid)
+        print(f"{title} ({pid})")
+        cmd = d["command line"]
+        env = d["environment"]
+        cpus = d["cpus"]
+        print(f"  executable         {d['executable'] or '(cannot be named)'}")
+        print(f"  command line       "
+              f"{short(cmd if isinstance(cmd, str) else ' '.join(map(repr, cmd)))}")
+        print(f"  working directory  {d['working directory'] or '(unknown)'}")
+        if isinstance(env, str):
+            print(f"  environment        {env}")
+        else:
+            names = ", ".join(env[:5]) + (", ..." if len(env) > 5 else "")
+            print(f"  environment        {len(env)} variables: {names}")
+        print(f"  CPUs               {cpus if isinstance(cpus, str) else ', '.join(map(str, cpus))}")
+        print(f"  nice               {d['nice']}")
+        print(f"  open files         {limit(d['open files limit'])} (soft / hard)")
+        print(f"  processes          {limit(d['process limit'])} (soft / hard)")
+
+
 def section_module():
     heading("The module")
     lib = ctypes.PyDLL(q.__file__)
@@ -154,6 +209,7 @@ def main():
     section_processes()
     section_cpu()
     section_memory()
+    section_this_process()
     section_module()
     return 0
 
