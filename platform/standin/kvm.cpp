@@ -20,6 +20,7 @@
 
 #include "freebsd.h"
 #include "host.h"
+#include "proc_id.h"
 #include "inject.h"
 #include "live.h"
 
@@ -57,16 +58,15 @@ void set_error(bsd::kvm_t *kd, const char *what, int err) {
 // The largest environment read; the host bounds it far below this.
 constexpr std::size_t env_limit = std::size_t(1) << 26;
 
-// The records of one kern.proc answer, as the library reads them: measure,
-// then read, again while the answer grows, a bounded number of times.
+// The records of one kern.proc answer, as the library reads them: into room
+// for one record first (all one process has), then measured, again while
+// the answer grows, a bounded number of times.
 int read_procs(int op, int arg, std::vector<bsd::kinfo_proc> &procs) {
     int mib[4] = {CTL_KERN, KERN_PROC, op, arg};
     bsd::u_int n = op == KERN_PROC_ALL ? 3 : 4;
     std::string buf;
+    std::size_t size = sizeof(bsd::kinfo_proc);
     for (int attempt = 0; attempt < 10; attempt++) {
-        std::size_t size = 0;
-        if (bsd::sysctl(mib, n, nullptr, &size, nullptr, 0) == -1)
-            return errno;
         buf.resize(size);
         std::size_t len = size;
         if (bsd::sysctl(mib, n, buf.data(), &len, nullptr, 0) == 0) {
@@ -79,8 +79,36 @@ int read_procs(int op, int arg, std::vector<bsd::kinfo_proc> &procs) {
         }
         if (errno != ENOMEM)
             return errno;
+        if (bsd::sysctl(mib, n, nullptr, &size, nullptr, 0) == -1)
+            return errno;
     }
     return ENOMEM;
+}
+
+// Reads a /proc file whole, at most limit bytes; 0 or the errno of the
+// failure (the host's ENOENT for a gone process is ESRCH).
+int read_proc_file(const char *path, std::string &out, std::size_t limit) {
+    out.clear();
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd == -1)
+        return errno == ENOENT ? ESRCH : errno;
+    int err = 0;
+    char chunk[16384];
+    while (out.size() < limit) {
+        ssize_t got = ::read(fd, chunk, sizeof(chunk));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            err = errno == ENOENT ? ESRCH : errno;
+            break;
+        }
+        if (got == 0)
+            break;
+        std::size_t take = static_cast<std::size_t>(got);
+        out.append(chunk, take < limit - out.size() ? take : limit - out.size());
+    }
+    ::close(fd);
+    return err;
 }
 
 // NUL-separated strings as a NULL-terminated array into the handle; the
@@ -281,21 +309,17 @@ char **kvm_getenvv(kvm_t *kd, const kinfo_proc *p, int nchr) {
             } else {
                 kd->env_text = st.data();
             }
-        } else if (!standin::is_process(p->ki_pid)) {
+        } else if (!standin::thread_group(p->ki_pid)) {
             err = ESRCH;
         } else {
             char path[64];
             std::snprintf(path, sizeof(path), "/proc/%d/environ", p->ki_pid);
             int saved = errno;
-            int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-            // Another user's environment: FreeBSD refuses it with EPERM.
-            if (fd == -1)
-                err = errno == ENOENT || errno == ESRCH ? ESRCH : EPERM;
-            else
-                ::close(fd);
+            err = standin::read_proc_file(path, kd->env_text, standin::env_limit);
             errno = saved;
-            if (err == 0 && !standin::read_file(path, kd->env_text, standin::env_limit))
-                err = standin::is_process(p->ki_pid) ? EPERM : ESRCH;
+            // Another user's environment: the host says EACCES, FreeBSD EPERM.
+            if (err == EACCES)
+                err = EPERM;
         }
         failed = failed || err != 0;
         if (!failed) {

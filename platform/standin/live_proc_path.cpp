@@ -10,6 +10,7 @@
 
 #include "freebsd.h"
 #include "host.h"
+#include "proc_id.h"
 #include "live.h"
 
 namespace standin {
@@ -22,7 +23,7 @@ int pathname(int pid, std::string &out) {
     // As FreeBSD: -1 names the calling process.
     if (pid == -1)
         pid = static_cast<int>(::getpid());
-    if (!is_process(pid))
+    if (!thread_group(pid))
         return ESRCH;
     char path[64], target[4096];
     std::snprintf(path, sizeof(path), "/proc/%d/exe", pid);
@@ -40,12 +41,12 @@ int pathname(int pid, std::string &out) {
 }
 
 int args(int pid, std::string &out) {
-    if (!is_process(pid))
+    if (!thread_group(pid))
         return ESRCH;
     char path[64];
     std::snprintf(path, sizeof(path), "/proc/%d/cmdline", pid);
     if (!read_file(path, out, args_limit))
-        return is_process(pid) ? EPERM : ESRCH;
+        return thread_group(pid) ? EPERM : ESRCH;
     // A process that rewrote its arguments may leave the last unterminated;
     // FreeBSD's answer always ends each string.
     if (!out.empty() && out.back() != '\0')
@@ -150,7 +151,7 @@ int limits_from_proc(int pid, int host_res, bsd::rlimit &rl) {
 int read_rlimit(int pid, int resource, std::string &out) {
     if (resource < 0 || resource >= bsd::rlim_nlimits)
         return EINVAL;
-    if (!is_process(pid))
+    if (!thread_group(pid))
         return ESRCH;
     bsd::rlimit rl{bsd::rlim_infinity, bsd::rlim_infinity};
     int host_res = host_resource(resource);
@@ -191,7 +192,7 @@ int live_mib_write(const int *mib, unsigned n, const void *value, std::size_t le
     int pid = mib[3], resource = mib[4];
     if (len != sizeof(bsd::rlimit) || resource < 0 || resource >= bsd::rlim_nlimits)
         return EINVAL;
-    if (!is_process(pid))
+    if (!thread_group(pid))
         return ESRCH;
     int host_res = host_resource(resource);
     // A limit the host does not keep cannot be set.

@@ -15,6 +15,7 @@
 
 #include "freebsd.h"
 #include "host.h"
+#include "proc_id.h"
 #include "inject.h"
 
 namespace standin {
@@ -32,7 +33,7 @@ constexpr std::size_t max_setsize = 4096;
 int process_of(bsd::id_t id, bsd::id_t self_alias) {
     if (id == self_alias)
         return static_cast<int>(::getpid());
-    if (id <= 0 || id > INT32_MAX || !is_process(static_cast<int>(id)))
+    if (id <= 0 || id > INT32_MAX || !thread_group(static_cast<int>(id)))
         return 0;
     return static_cast<int>(id);
 }
