@@ -1,3 +1,4 @@
+import ctypes
 import os
 import sys
 
@@ -31,3 +32,12 @@ def child(tmp_path_factory):
     c = Child(tmp_path_factory.mktemp("child"))
     yield c
     c.stop()
+
+
+_libc = ctypes.CDLL(None)
+_libc.__errno_location.restype = ctypes.POINTER(ctypes.c_int)
+
+
+def leave_errno(err):
+    """Leaves err in the C errno, as an earlier failed call would have."""
+    _libc.__errno_location().contents.value = err
