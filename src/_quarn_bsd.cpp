@@ -6,6 +6,7 @@
 #include "arch/all/globals.h"
 #include "arch/freebsd/cpu.h"
 #include "arch/freebsd/mem.h"
+#include "arch/freebsd/net_conn.h"
 #include "arch/freebsd/proc.h"
 #include "arch/posix/posix.h"
 
@@ -51,10 +52,12 @@ static PyMethodDef mod_methods[] = {
     {"proc_name", quarn_proc_name, METH_VARARGS, nullptr},
     {"proc_oneshot_info", quarn_proc_oneshot_info, METH_VARARGS, nullptr},
     {"proc_num_threads", quarn_proc_num_threads, METH_VARARGS, nullptr},
+    {"proc_net_connections", quarn_proc_net_connections, METH_VARARGS, nullptr},
     {"boot_time", quarn_boot_time, METH_VARARGS, nullptr},
     {"cpu_count_logical", quarn_cpu_count_logical, METH_VARARGS, nullptr},
     {"cpu_stats", quarn_cpu_stats, METH_VARARGS, nullptr},
     {"cpu_times", quarn_cpu_times, METH_VARARGS, nullptr},
+    {"net_connections", quarn_net_connections, METH_VARARGS, nullptr},
     {"per_cpu_times", quarn_per_cpu_times, METH_VARARGS, nullptr},
     {"pids", quarn_pids, METH_VARARGS, nullptr},
     {"swap_mem", quarn_swap_mem, METH_VARARGS, nullptr},

@@ -38,3 +38,5 @@
 #define IPPROTO_TCP (::bsd::ipproto_tcp)
 #undef IPPROTO_UDP
 #define IPPROTO_UDP (::bsd::ipproto_udp)
+#undef ntohs
+#define ntohs(x) (::bsd::ntohs(x))

@@ -7,6 +7,7 @@
 #include "freebsd.h"
 #include "inject.h"
 #include "live.h"
+#include "sockets.h"
 
 namespace standin {
 namespace {
@@ -53,6 +54,10 @@ const name_route name_routes[] = {
     {"dev.cpu.", live_cpu_dev},
     {"hw.physmem", live_mem_size},
     {"vfs.bufspace", live_mem_size},
+    {"kern.file", live_kern_file},
+    {"net.inet.tcp.pcblist", live_pcblist},
+    {"net.inet.udp.pcblist", live_pcblist},
+    {"net.local.", live_pcblist},
 };
 
 std::string mib_key(const int *name, u_int namelen) {
