@@ -18,7 +18,18 @@
 #include "host.h"
 
 namespace standin {
+
+thread_local std::size_t read_limit = SIZE_MAX;
+
 namespace {
+
+// How many records of rec bytes, framed by two headers of hdr bytes, a read
+// of read_limit bytes needs before it is known not to fit.
+std::size_t records_to_overflow(std::size_t hdr, std::size_t rec) {
+    if (read_limit == SIZE_MAX || read_limit < 2 * hdr)
+        return read_limit == SIZE_MAX ? SIZE_MAX : 0;
+    return (read_limit - 2 * hdr) / rec + 1;
+}
 
 // FreeBSD's measure of a PCB list leaves room for an eighth more records
 // (at least ten), so a list that grows a little still fits the read.
@@ -96,14 +107,15 @@ void fill_inpcb(const host_inet &s, int proto, int type, bsd::xinpcb &pcb) {
 }
 
 int inet_list(int proto, std::string &out, bool measure) {
+    std::size_t rec = proto == bsd::ipproto_tcp ? sizeof(bsd::xtcpcb) : sizeof(bsd::xinpcb);
     std::vector<host_inet> socks;
-    int err = host_inet_sockets(proto == bsd::ipproto_tcp ? IPPROTO_TCP : IPPROTO_UDP, socks);
+    int err = host_inet_sockets(proto == bsd::ipproto_tcp ? IPPROTO_TCP : IPPROTO_UDP, socks,
+                                measure ? SIZE_MAX : records_to_overflow(sizeof(bsd::xinpgen), rec));
     if (err != 0)
         return err;
     std::uint64_t gen = 0;
     for (const host_inet &s : socks)
         gen = s.inode > gen ? s.inode : gen;
-    std::size_t rec = proto == bsd::ipproto_tcp ? sizeof(bsd::xtcpcb) : sizeof(bsd::xinpcb);
     out.reserve(2 * sizeof(bsd::xinpgen) + (socks.size() + headroom(socks.size())) * rec);
     append_record(out, list_gen<bsd::xinpgen>(sizeof(bsd::xinpgen), socks.size(), gen));
     for (const host_inet &s : socks) {
@@ -239,11 +251,17 @@ int live_pcblist(const char *name, std::string &out, bool measure) {
 }
 
 int live_kern_file(const char *name, std::string &out, bool measure) {
-    (void)measure;
     if (std::string_view(name) != "kern.file")
         return ENOENT;
-    for (int pid : list_numeric("/proc"))
+    std::size_t limit = measure ? SIZE_MAX : read_limit;
+    for (int pid : list_numeric("/proc")) {
         process_files(pid, out);
+        if (out.size() > limit)
+            break;  // cannot fit: the read fails with ENOMEM anyway
+    }
+    // FreeBSD's estimate: a tenth more, and some.
+    if (measure)
+        out.resize(out.size() + (out.size() / sizeof(bsd::xfile) / 10 + 16) * sizeof(bsd::xfile));
     return 0;
 }
 

@@ -30,8 +30,8 @@ struct nl_closer {
     void operator()(mnl_socket *s) const { mnl_socket_close(s); }
 };
 
-// Sends one dump request and hands each reply message to cb(nlh). Returns 0
-// or an errno.
+// Sends one dump request and hands each reply message to cb(nlh) until it
+// returns false. Returns 0 or an errno.
 template <class Fn> int dump(const void *req, std::size_t req_len, Fn cb) {
     int saved = errno;
     std::unique_ptr<mnl_socket, nl_closer> nl(mnl_socket_open2(NETLINK_SOCK_DIAG, SOCK_CLOEXEC));
@@ -55,8 +55,7 @@ template <class Fn> int dump(const void *req, std::size_t req_len, Fn cb) {
     }
     unsigned portid = mnl_socket_get_portid(nl.get());
     auto run = [](const nlmsghdr *m, void *data) -> int {
-        (*static_cast<Fn *>(data))(m);
-        return MNL_CB_OK;
+        return (*static_cast<Fn *>(data))(m) ? MNL_CB_OK : MNL_CB_STOP;
     };
     int err = 0;
     for (int reads = 0;; reads++) {
@@ -94,19 +93,21 @@ template <class Fn> void for_each_attr(const nlmsghdr *nlh, std::size_t fixed, F
     }
 }
 
-int inet_family(int family, int proto, std::vector<host_inet> &out) {
+int inet_family(int family, int proto, std::vector<host_inet> &out, std::size_t max) {
+    if (out.size() >= max)
+        return 0;
     inet_diag_req_v2 req{};
     req.sdiag_family = static_cast<std::uint8_t>(family);
     req.sdiag_protocol = static_cast<std::uint8_t>(proto);
     req.idiag_states = ~0u;
     return dump(&req, sizeof(req), [&](const nlmsghdr *nlh) {
         if (mnl_nlmsg_get_payload_len(nlh) < sizeof(inet_diag_msg))
-            return;
+            return true;
         const auto *msg = static_cast<const inet_diag_msg *>(mnl_nlmsg_get_payload(nlh));
         // Half-open connections live in the host's SYN queue, as they do in
         // FreeBSD's syncache: neither lists them as PCBs.
         if (msg->idiag_state == 12)  // TCP_NEW_SYN_RECV
-            return;
+            return true;
         host_inet s{};
         s.family = msg->idiag_family;
         s.state = msg->idiag_state;
@@ -124,20 +125,21 @@ int inet_family(int family, int proto, std::vector<host_inet> &out) {
                 s.v6only = mnl_attr_get_u8(attr) != 0;
         });
         out.push_back(s);
+        return out.size() < max;
     });
 }
 
 }  // namespace
 
-int host_inet_sockets(int host_proto, std::vector<host_inet> &out) {
+int host_inet_sockets(int host_proto, std::vector<host_inet> &out, std::size_t max) {
     out.clear();
-    int err = inet_family(AF_INET, host_proto, out);
+    int err = inet_family(AF_INET, host_proto, out, max);
     if (err == 0)
-        err = inet_family(AF_INET6, host_proto, out);
+        err = inet_family(AF_INET6, host_proto, out, max);
     return err;
 }
 
-int host_unix_sockets(std::vector<host_unix> &out) {
+int host_unix_sockets(std::vector<host_unix> &out, std::size_t max) {
     out.clear();
     unix_diag_req req{};
     req.sdiag_family = AF_UNIX;
@@ -145,7 +147,7 @@ int host_unix_sockets(std::vector<host_unix> &out) {
     req.udiag_show = UDIAG_SHOW_NAME | UDIAG_SHOW_PEER;
     return dump(&req, sizeof(req), [&](const nlmsghdr *nlh) {
         if (mnl_nlmsg_get_payload_len(nlh) < sizeof(unix_diag_msg))
-            return;
+            return true;
         const auto *msg = static_cast<const unix_diag_msg *>(mnl_nlmsg_get_payload(nlh));
         host_unix s{};
         s.type = msg->udiag_type;
@@ -159,6 +161,7 @@ int host_unix_sockets(std::vector<host_unix> &out) {
                 s.peer = mnl_attr_get_u32(attr);
         });
         out.push_back(std::move(s));
+        return out.size() < max;
     });
 }
 

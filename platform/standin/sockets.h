@@ -3,6 +3,7 @@
 // fields of kinfo_getfile.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -35,9 +36,11 @@ struct host_unix {
     std::string name;
 };
 
-// Each returns 0, or the errno of the failed reading.
-int host_inet_sockets(int host_proto, std::vector<host_inet> &out);
-int host_unix_sockets(std::vector<host_unix> &out);
+// Each returns 0, or the errno of the failed reading; a reading stops after
+// max sockets.
+int host_inet_sockets(int host_proto, std::vector<host_inet> &out,
+                      std::size_t max = SIZE_MAX);
+int host_unix_sockets(std::vector<host_unix> &out, std::size_t max = SIZE_MAX);
 
 // Kernel addresses the stand-in reports: stable per host socket, so the
 // open-file table and the PCB lists agree.
@@ -69,6 +72,8 @@ struct socket_snapshot {
     void read();
     void fill(std::uint64_t inode, bsd::kinfo_file &kf) const;
 };
+
+void socket_file_fields(std::uint64_t inode, bsd::kinfo_file &kf);
 
 // While one lives on a thread, socket_file_fields answers there from a single
 // snapshot taken at the first call, instead of reading the host per socket.

@@ -1,6 +1,7 @@
 // sysctl and sysctlbyname with FreeBSD's semantics, answered from injected
 // steps or from the live host.
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -146,6 +147,7 @@ int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void 
         return -1;
     }
     std::string data;
+    read_limit = oldp != nullptr && oldlenp != nullptr ? *oldlenp : SIZE_MAX;
     int err = live(data, oldp == nullptr);
     if (err != 0) {
         errno = err;
