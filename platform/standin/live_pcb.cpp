@@ -188,9 +188,9 @@ std::uint64_t object_kaddr(std::string_view target) {
     return 0xfffffa0000000000ULL | (h & 0xffffffffffULL);
 }
 
-// Appends one xfile per descriptor of a process; nothing when its
-// descriptors cannot be read.
-void process_files(int pid, std::string &out) {
+// Appends one xfile per descriptor of a process, until out is past limit;
+// nothing when its descriptors cannot be read.
+void process_files(int pid, std::string &out, std::size_t limit) {
     char dir[64];
     std::snprintf(dir, sizeof(dir), "/proc/%d/fd", pid);
     int dfd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -205,6 +205,8 @@ void process_files(int pid, std::string &out) {
     std::snprintf(dir, sizeof(dir), "/proc/%d", pid);
     bsd::uid_t uid = ::stat(dir, &st) == 0 ? st.st_uid : 0;
     while (dirent *e = ::readdir(d)) {
+        if (out.size() > limit)
+            break;
         if (e->d_name[0] < '0' || e->d_name[0] > '9')
             continue;
         char target[256];
@@ -255,7 +257,7 @@ int live_kern_file(const char *name, std::string &out, bool measure) {
         return ENOENT;
     std::size_t limit = measure ? SIZE_MAX : read_limit;
     for (int pid : list_numeric("/proc")) {
-        process_files(pid, out);
+        process_files(pid, out, limit);
         if (out.size() > limit)
             break;  // cannot fit: the read fails with ENOMEM anyway
     }
