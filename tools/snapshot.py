@@ -138,6 +138,29 @@ def section_memory():
     print(f"this process's heap {human(allocated)} allocated, {human(mapped)} mapped")
 
 
+def section_connections():
+    """Listening sockets with their owners, and counts of the rest."""
+    conns = q.net_connections((2, 28, 1), (1, 2))
+    listening = sorted((t for t in conns if t[2] == 1 and t[5] == q.TCPS_LISTEN),
+                       key=lambda t: (t[3][1], t[1], t[6]))
+    established = sum(1 for t in conns if t[1] != 1 and t[2] == 1
+                      and t[5] == q.TCPS_ESTABLISHED)
+    udp = sum(1 for t in conns if t[1] != 1 and t[2] == 2)
+    unix = sum(1 for t in conns if t[1] == 1)
+    heading(f"Connections ({len(conns)} sockets held by processes)")
+    print(f"TCP established    {established}")
+    print(f"UDP sockets        {udp}")
+    print(f"UNIX sockets       {unix}")
+    print(f"listening on TCP   {len(listening)}")
+    for fd, family, _, (host, port), _, _, pid in listening:
+        try:
+            name = q.proc_name(pid)
+        except OSError:
+            name = "?"
+        where = f"[{host}]:{port}" if family == 28 else f"{host}:{port}"
+        print(f"  {where:<28} pid {pid:<7} fd {fd:<4} {name}")
+
+
 def section_module():
     heading("The module")
     lib = ctypes.PyDLL(q.__file__)
@@ -154,6 +177,7 @@ def main():
     section_processes()
     section_cpu()
     section_memory()
+    section_connections()
     section_module()
     return 0
 
