@@ -194,6 +194,11 @@ class TestNetConnectionsBadInput:
         with pytest.raises(RuntimeError, match="struct xinpgen size mismatch"):
             q.net_connections((2,), (2,))
 
+    def test_open_file_count_is_bounded_by_the_buffer(self):
+        inject(files=[xfile(PID, 3, 0x10)], udp=[xinpcb(0x10), xinpcb(0)],
+               override={"kern.file": standin.answer(xfile(PID, 3, 0x10), value=1 << 20)})
+        assert [t[0] for t in q.net_connections((2,), (2,))] == [3]
+
     def test_open_file_table_grows_from_the_buffer_size(self):
         inject(files=[xfile(PID, i, 0x10 * i) for i in range(5)])
         standin.clear_log()
