@@ -6,6 +6,7 @@
 #include "arch/all/globals.h"
 #include "arch/freebsd/cpu.h"
 #include "arch/freebsd/mem.h"
+#include "arch/freebsd/net_conn.h"
 #include "arch/freebsd/proc.h"
 #include "arch/freebsd/proc_ctl.h"
 #include "arch/freebsd/proc_path.h"
@@ -60,11 +61,13 @@ static PyMethodDef mod_methods[] = {
     {"proc_cpu_affinity_set", quarn_proc_cpu_affinity_set, METH_VARARGS, nullptr},
     {"proc_exe", quarn_proc_exe, METH_VARARGS, nullptr},
     {"proc_getrlimit", quarn_proc_getrlimit, METH_VARARGS, nullptr},
+    {"proc_net_connections", quarn_proc_net_connections, METH_VARARGS, nullptr},
     {"proc_setrlimit", quarn_proc_setrlimit, METH_VARARGS, nullptr},
     {"boot_time", quarn_boot_time, METH_VARARGS, nullptr},
     {"cpu_count_logical", quarn_cpu_count_logical, METH_VARARGS, nullptr},
     {"cpu_stats", quarn_cpu_stats, METH_VARARGS, nullptr},
     {"cpu_times", quarn_cpu_times, METH_VARARGS, nullptr},
+    {"net_connections", quarn_net_connections, METH_VARARGS, nullptr},
     {"per_cpu_times", quarn_per_cpu_times, METH_VARARGS, nullptr},
     {"pids", quarn_pids, METH_VARARGS, nullptr},
     {"swap_mem", quarn_swap_mem, METH_VARARGS, nullptr},

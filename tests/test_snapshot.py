@@ -4,11 +4,13 @@
 import errno
 import json
 import os
+import socket
 import struct
 import sys
 
 import pytest
 
+import _quarn_bsd as q
 import standin
 from records import kinfo_proc, proc_table
 
@@ -115,3 +117,16 @@ def test_a_refused_process_figure_is_named_not_fatal(capsys):
     assert lines[at + 6] == f"  nice               not available ({os.strerror(errno.EPERM)})"
     assert json.loads(report(capsys, "--json"))["this_process"]["self"]["nice"] == {
         "error": os.strerror(errno.EPERM)}
+
+
+def test_connections_show_a_listener_and_its_owner(capsys):
+    with socket.socket() as lsn:
+        lsn.bind(("127.0.0.1", 0))
+        lsn.listen()
+        port, fd = lsn.getsockname()[1], lsn.fileno()
+        doc = json.loads(report(capsys, "--json"))["connections"]
+        text = report(capsys)
+    mine = [s for s in doc["listening"] if s["port"] == port]
+    assert mine == [{"host": "127.0.0.1", "port": port, "family": 2, "pid": os.getpid(),
+                     "fd": fd, "name": q.proc_name(os.getpid())}]
+    assert f"  127.0.0.1:{port} " in text

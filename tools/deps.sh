@@ -22,8 +22,10 @@ cmake          build cmd  cmake
 g++            build cmd  g++
 pkg-config     build cmd  pkg-config
 libmount-dev   build file /usr/include/libmount/libmount.h
+libmnl-dev     build file /usr/include/libmnl/libmnl.h
 libgtest-dev   test  file /usr/include/gtest/gtest.h
 python3-pytest test  file /usr/lib/python3/dist-packages/pytest/__init__.py
+iproute2       test  cmd  ss
 '
 
 root=${QUARN_DEPS_ROOT:-}

@@ -276,6 +276,38 @@ def this_process(run):
     return Section("this_process", "This process and its parent", data, lines)
 
 
+def connections(run):
+    """Listening TCP sockets with their owners, and counts of the rest."""
+    conns = q.net_connections((2, 28, 1), (1, 2))
+    listening = []
+    for fd, family, type_, local, _, status, pid in sorted(
+            (t for t in conns if t[1] != 1 and t[2] == 1 and t[5] == q.TCPS_LISTEN),
+            key=lambda t: (t[3][1], t[1], t[6])):
+        try:
+            name = q.proc_name(pid)
+        except OSError:
+            name = None  # gone since the table was read
+        listening.append({"host": local[0], "port": local[1], "family": family,
+                          "pid": pid, "fd": fd, "name": name})
+    data = {
+        "sockets": len(conns),
+        "tcp_established": sum(1 for t in conns if t[1] != 1 and t[2] == 1
+                               and t[5] == q.TCPS_ESTABLISHED),
+        "udp": sum(1 for t in conns if t[1] != 1 and t[2] == 2),
+        "unix": sum(1 for t in conns if t[1] == 1),
+        "listening": listening,
+    }
+    lines = [f"sockets held       {data['sockets']} (by processes this user may see)",
+             f"TCP established    {data['tcp_established']}",
+             f"UDP sockets        {data['udp']}",
+             f"UNIX sockets       {data['unix']}",
+             f"listening on TCP   {len(listening)}"]
+    for s in listening:
+        where = f"[{s['host']}]:{s['port']}" if s["family"] == 28 else f"{s['host']}:{s['port']}"
+        lines.append(f"  {where:<28} pid {s['pid']:<7} fd {s['fd']:<4} {s['name'] or '?'}")
+    return Section("connections", "Connections", data, lines)
+
+
 def module(run):
     lib = ctypes.PyDLL(q.__file__)
     lib.quarn_sysctl_argmax.restype = ctypes.c_int64
@@ -289,7 +321,7 @@ def module(run):
     return Section("module", "The module", data, lines)
 
 
-SECTIONS = [processes, cpu, memory, this_process, module]
+SECTIONS = [processes, cpu, memory, this_process, connections, module]
 
 
 def gather(fn, run):

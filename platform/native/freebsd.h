@@ -19,6 +19,14 @@
 #include <signal.h>       // kill
 #include <string.h>       // strlcat
 #include <unistd.h>       // sysconf
+#include <sys/socketvar.h> // struct xsocket
+#include <sys/file.h>     // struct xfile
+#include <sys/un.h>
+#include <sys/unpcb.h>    // struct xunpgen, xunpcb
+#include <netinet/in.h>
+#include <netinet/in_pcb.h>  // struct xinpgen, xinpcb
+#include <netinet/tcp_var.h> // struct xtcpcb
+#include <arpa/inet.h>    // inet_ntop, ntohs
 
 namespace bsd {
 using ::pid_t;
@@ -60,4 +68,11 @@ using ::kvm_openfiles;
 using ::kvm_getprocs;
 using ::kvm_getenvv;
 using ::kvm_geterr;
+using ::xfile;
+using ::xinpgen;
+using ::xinpcb;
+using ::xtcpcb;
+using ::xunpgen;
+using ::xunpcb;
+using ::inet_ntop;
 }  // namespace bsd

@@ -45,3 +45,5 @@
 #define PRIO_PROCESS (::bsd::prio_process)
 #undef _POSIX2_LINE_MAX
 #define _POSIX2_LINE_MAX (::bsd::posix2_line_max)
+#undef ntohs
+#define ntohs(x) (::bsd::ntohs(x))

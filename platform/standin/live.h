@@ -4,6 +4,7 @@
 // right number of bytes) and returns 0, or returns the errno of the failure.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,6 +15,11 @@ namespace standin {
 
 using mib_handler = int (*)(const int *mib, unsigned n, std::string &out, bool measure);
 using name_handler = int (*)(const char *name, std::string &out, bool measure);
+
+// The caller's buffer size during a read (SIZE_MAX otherwise). A table's
+// handler may stop once its answer is past it, as FreeBSD's kernel stops at
+// the first record that does not fit: the read fails with ENOMEM either way.
+extern thread_local std::size_t read_limit;
 
 int live_kern_proc(const int *mib, unsigned n, std::string &out, bool measure);
 int live_argmax(const int *mib, unsigned n, std::string &out, bool measure);

@@ -1,12 +1,14 @@
 // sysctl and sysctlbyname with FreeBSD's semantics, answered from injected
 // steps or from the live host.
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "freebsd.h"
 #include "inject.h"
 #include "live.h"
+#include "sockets.h"
 
 namespace standin {
 namespace {
@@ -53,6 +55,10 @@ const name_route name_routes[] = {
     {"dev.cpu.", live_cpu_dev},
     {"hw.physmem", live_mem_size},
     {"vfs.bufspace", live_mem_size},
+    {"kern.file", live_kern_file},
+    {"net.inet.tcp.pcblist", live_pcblist},
+    {"net.inet.udp.pcblist", live_pcblist},
+    {"net.local.", live_pcblist},
 };
 
 std::string mib_key(const int *name, u_int namelen) {
@@ -153,6 +159,7 @@ int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void 
         return -1;
     }
     std::string data;
+    read_limit = oldp != nullptr && oldlenp != nullptr ? *oldlenp : SIZE_MAX;
     int err = live(data, oldp == nullptr);
     if (err != 0) {
         errno = err;
