@@ -2,9 +2,10 @@
 
 #include <atomic>
 #include <cstring>
-#include <deque>
-#include <map>
+#include <functional>
 #include <mutex>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -20,10 +21,29 @@ struct log_entry {
     std::size_t size;
 };
 
+// The steps of one key: consumed in order, the last stays in force. A
+// vector and an index, since a table of 100,000 keys must stay small.
+struct queue {
+    std::vector<standin::step> steps;
+    std::size_t next = 0;
+};
+
+// Steps by key, for one call name. Call names are few, keys may be many.
+struct call_steps {
+    std::string call;
+    std::unordered_map<std::string, queue> by_key;
+};
+
+// How many call names share a slot of the quick check below.
+constexpr std::size_t slots = 64;
+
 struct store {
     std::mutex lock;
-    std::map<std::pair<std::string, std::string>, std::deque<standin::step>> steps;
+    std::vector<call_steps> calls;
     std::vector<log_entry> log;
+    // Keys injected per slot of call names. A call reads its slot without
+    // the lock: nothing injected under its name means answer live at once.
+    std::atomic<std::size_t> injected[slots] = {};
 };
 
 store &the_store() {
@@ -31,9 +51,20 @@ store &the_store() {
     return s;
 }
 
+std::size_t slot_of(std::string_view call) {
+    return std::hash<std::string_view>{}(call) % slots;
+}
+
 // Nothing is logged until a test first speaks to the injection interface, so
 // live use never pays for the log.
 std::atomic<bool> log_active{false};
+
+call_steps *find_call(store &s, std::string_view call) {
+    for (call_steps &c : s.calls)
+        if (c.call == call)
+            return &c;
+    return nullptr;
+}
 
 int push(const char *call, const char *key, standin::step st) {
     log_active = true;
@@ -41,7 +72,15 @@ int push(const char *call, const char *key, standin::step st) {
         return -1;
     store &s = the_store();
     std::lock_guard<std::mutex> g(s.lock);
-    s.steps[{call, key}].push_back(std::move(st));
+    call_steps *c = find_call(s, call);
+    if (c == nullptr) {
+        s.calls.push_back({call, {}});
+        c = &s.calls.back();
+    }
+    auto [it, added] = c->by_key.try_emplace(key);
+    it->second.steps.push_back(std::move(st));
+    if (added)
+        s.injected[slot_of(call)].fetch_add(1, std::memory_order_release);
     return 0;
 }
 
@@ -51,20 +90,24 @@ namespace standin {
 
 bool next_step(const char *call, const std::string &key, step &out) {
     store &s = the_store();
+    if (s.injected[slot_of(call)].load(std::memory_order_acquire) == 0)
+        return false;
     std::lock_guard<std::mutex> g(s.lock);
-    if (s.steps.empty())
+    call_steps *c = find_call(s, call);
+    if (c == nullptr)
         return false;
-    auto it = s.steps.find({call, key});
-    if (it == s.steps.end() || it->second.empty())
+    auto it = c->by_key.find(key);
+    if (it == c->by_key.end())
         return false;
-    out = it->second.front();
-    if (it->second.size() > 1)
-        it->second.pop_front();
+    queue &q = it->second;
+    out = q.steps[q.next];
+    if (q.next + 1 < q.steps.size())
+        q.next++;
     return out.kind != step::live;
 }
 
 void log_call(const char *call, const std::string &key, const char *op, std::size_t size) {
-    if (!log_active)
+    if (!log_active.load(std::memory_order_relaxed))
         return;
     store &s = the_store();
     std::lock_guard<std::mutex> g(s.lock);
@@ -78,10 +121,11 @@ extern "C" void standin_reset(void) {
     log_active = true;
     store &s = the_store();
     std::lock_guard<std::mutex> g(s.lock);
-    s.steps.clear();
+    for (std::atomic<std::size_t> &n : s.injected)
+        n.store(0, std::memory_order_release);
+    s.calls.clear();
     s.log.clear();
 }
-
 extern "C" int standin_answer(const char *call, const char *key, const void *data,
                               std::size_t len) {
     standin::step st;

@@ -15,6 +15,10 @@ namespace standin {
 using mib_handler = int (*)(const int *mib, unsigned n, std::string &out, bool measure);
 using name_handler = int (*)(const char *name, std::string &out, bool measure);
 
+// The bytes the caller's buffer holds for the answer being built (SIZE_MAX
+// when measuring): a table may stop building once it holds more than that.
+std::size_t answer_room();
+
 int live_kern_proc(const int *mib, unsigned n, std::string &out, bool measure);
 int live_argmax(const int *mib, unsigned n, std::string &out, bool measure);
 

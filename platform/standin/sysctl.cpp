@@ -1,6 +1,8 @@
 // sysctl and sysctlbyname with FreeBSD's semantics, answered from injected
 // steps or from the live host.
 #include <cerrno>
+#include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -55,14 +57,19 @@ const name_route name_routes[] = {
     {"vfs.bufspace", live_mem_size},
 };
 
+// The room the caller's buffer gives the answer being built on this thread.
+thread_local std::size_t room = SIZE_MAX;
+
 std::string mib_key(const int *name, u_int namelen) {
-    std::string key;
+    // At most 24 numbers of at most 11 characters each, and their dots.
+    char buf[24 * 12];
+    char *p = buf;
     for (u_int i = 0; i < namelen; i++) {
         if (i)
-            key += '.';
-        key += std::to_string(name[i]);
+            *p++ = '.';
+        p = std::to_chars(p, buf + sizeof(buf), name[i]).ptr;
     }
-    return key;
+    return std::string(buf, static_cast<std::size_t>(p - buf));
 }
 
 int live_mib(const int *name, u_int namelen, std::string &out, bool measure) {
@@ -141,7 +148,9 @@ int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void 
         return -1;
     }
     std::string data;
+    room = oldp != nullptr && oldlenp != nullptr ? *oldlenp : SIZE_MAX;
     int err = live(data, oldp == nullptr);
+    room = SIZE_MAX;
     if (err != 0) {
         errno = err;
         return -1;
@@ -150,6 +159,11 @@ int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void 
 }
 
 }  // namespace
+
+std::size_t answer_room() {
+    return room;
+}
+
 }  // namespace standin
 
 namespace bsd {
