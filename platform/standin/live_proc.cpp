@@ -309,16 +309,15 @@ bool fill_record(const char *dir, int pid, int tid, const host_clock &clk, bsd::
     return true;
 }
 
-// A table entry of pid: the fields of its stat line alone; false when the
-// process is gone.
-bool fill_entry(int pid, const host_clock &clk, std::string &buf, bsd::kinfo_proc &kp) {
-    char path[64];
-    std::snprintf(path, sizeof(path), "/proc/%d/stat", pid);
-    stat_info si;
-    if (!read_piece(path, buf) || !parse_stat(buf, si))
-        return false;
-    fill_from_stat(si, pid, pid, clk, kp);
-    return true;
+// An entry of the all-process table. Its one consumer, the process list,
+// reads the process ID alone, and reading a file of every process would make
+// a list of thousands cost thousands of reads: the entry carries the IDs.
+void fill_entry(int pid, bsd::kinfo_proc &kp) {
+    std::memset(&kp, 0, sizeof(kp));
+    kp.ki_structsize = sizeof(bsd::kinfo_proc);
+    kp.ki_layout = 1;
+    kp.ki_pid = pid;
+    kp.ki_tid = pid;
 }
 
 // Appends one record per thread of pid, stopping once out holds more than
@@ -407,7 +406,8 @@ int live_kern_proc(const int *mib, unsigned n, std::string &out, bool measure) {
             out.resize((count + headroom) * rec);
             return 0;
         }
-        std::string buf;
+        if (!threads)
+            out.reserve(room < pids.size() * rec ? room + rec : pids.size() * rec);
         for (int pid : pids) {
             if (out.size() > room)
                 break;
@@ -416,8 +416,8 @@ int live_kern_proc(const int *mib, unsigned n, std::string &out, bool measure) {
                 continue;
             }
             bsd::kinfo_proc kp;
-            if (fill_entry(pid, clk, buf, kp))
-                append_record(out, kp);
+            fill_entry(pid, kp);
+            append_record(out, kp);
         }
         return 0;
     }

@@ -40,8 +40,13 @@ bool live_root() {
     return root_dir.empty();
 }
 
-bool read_host(const char *path, std::string &out) {
-    return read_file(host_path(path).c_str(), out, 1 << 20);
+// Reads a host file once. The host writes /proc/stat, /proc/meminfo and
+// /sys attributes out in one piece; /proc/vmstat and /proc/swaps come line
+// by line and are read to their end.
+bool read_host(const char *path, std::string &out, bool one_piece = true) {
+    std::string full = host_path(path);
+    return one_piece ? read_piece(full.c_str(), out, 1 << 20)
+                     : read_file(full.c_str(), out, 1 << 20);
 }
 
 // The size of FreeBSD's cpuset_t in bits: no mask can name a CPU beyond it.
@@ -52,8 +57,10 @@ using cpuset = std::bitset<max_cpus>;
 constexpr long freebsd_stathz = 128;
 
 // A host list such as "0-3,8,10-11"; numbers beyond max_cpus are dropped.
-std::vector<int> parse_cpulist(std::string_view text) {
-    std::vector<int> cpus;
+// Each item costs the same whatever its range, so a list of any length
+// costs in proportion to its length alone.
+cpuset parse_cpulist(std::string_view text) {
+    cpuset cpus;
     std::size_t pos = 0;
     while (pos < text.size()) {
         std::size_t end = text.find(',', pos);
@@ -74,18 +81,17 @@ std::vector<int> parse_cpulist(std::string_view text) {
             if (*r.ptr != '-')
                 continue;
             auto r2 = std::from_chars(r.ptr + 1, item.data() + item.size(), hi);
-            if (r2.ec != std::errc() || hi < lo)
+            if (r2.ec != std::errc() || hi < lo || r2.ptr != item.data() + item.size())
                 continue;
         }
         if (lo >= max_cpus)
             continue;
         if (hi >= max_cpus)
             hi = max_cpus - 1;
-        for (int c = lo; c <= hi; c++)
-            cpus.push_back(c);
+        // Bits lo..hi at once: all ones cut to the range's width, moved up.
+        cpus |= (~cpuset() >> static_cast<std::size_t>(max_cpus - 1 - (hi - lo)))
+                << static_cast<std::size_t>(lo);
     }
-    std::sort(cpus.begin(), cpus.end());
-    cpus.erase(std::unique(cpus.begin(), cpus.end()), cpus.end());
     return cpus;
 }
 
@@ -107,13 +113,11 @@ bool parse_ticks(std::string_view rest, host_ticks &t) {
     return true;
 }
 
+// The tick lines of /proc/stat.
 struct host_stat {
     bool ok = false;
     host_ticks total;
     std::map<int, host_ticks> per_cpu;  // by host CPU number
-    long long btime = 0;
-    unsigned long long ctxt = 0, intr = 0, softirq = 0;
-    long long running = 0, blocked = 0;
 };
 
 host_stat read_stat() {
@@ -125,7 +129,9 @@ host_stat read_stat() {
     for_each_line(text, [&](std::string_view line) {
         if (line.substr(0, 4) == "cpu ") {
             parse_ticks(line.substr(4), st.total);
-        } else if (line.substr(0, 3) == "cpu") {
+        } else if (line.substr(0, 3) != "cpu") {
+            return false;  // the tick lines come first
+        } else {
             int cpu = -1;
             auto r = std::from_chars(line.data() + 3, line.data() + line.size(), cpu);
             host_ticks t;
@@ -135,12 +141,6 @@ host_stat read_stat() {
         }
         return true;
     });
-    st.btime = to_ll(field(text, "btime"));
-    st.ctxt = to_ull(field(text, "ctxt"));
-    st.intr = to_ull(field(text, "intr"));
-    st.softirq = to_ull(field(text, "softirq"));
-    st.running = to_ll(field(text, "procs_running"));
-    st.blocked = to_ll(field(text, "procs_blocked"));
     return st;
 }
 
@@ -148,8 +148,12 @@ host_stat read_stat() {
 std::vector<int> cpu_map() {
     std::string text;
     std::vector<int> online;
-    if (read_host("/sys/devices/system/cpu/online", text))
-        online = parse_cpulist(text);
+    if (read_host("/sys/devices/system/cpu/online", text)) {
+        cpuset set = parse_cpulist(text);
+        for (std::size_t c = 0; c < set.size(); c++)
+            if (set.test(c))
+                online.push_back(static_cast<int>(c));
+    }
     if (online.empty()) {
         host_stat st = read_stat();
         for (const auto &entry : st.per_cpu)
@@ -257,7 +261,7 @@ bool split_dev_cpu(const char *name, int &cpu, std::string_view &leaf) {
 std::string freq_levels_text(const std::string &dir) {
     std::string text;
     std::vector<long long> khz;
-    if (read_file((dir + "/scaling_available_frequencies").c_str(), text, 1 << 16)) {
+    if (read_piece((dir + "/scaling_available_frequencies").c_str(), text, 1 << 16)) {
         std::string_view w[64];
         std::size_t n = split_words(text, w, 64);
         for (std::size_t i = 0; i < n; i++)
@@ -265,9 +269,9 @@ std::string freq_levels_text(const std::string &dir) {
     }
     if (khz.empty()) {
         // Drivers that pick their own steps offer only the range.
-        if (read_file((dir + "/cpuinfo_max_freq").c_str(), text, 64))
+        if (read_piece((dir + "/cpuinfo_max_freq").c_str(), text, 64))
             khz.push_back(to_ll(text, -1));
-        if (read_file((dir + "/cpuinfo_min_freq").c_str(), text, 64))
+        if (read_piece((dir + "/cpuinfo_min_freq").c_str(), text, 64))
             khz.push_back(to_ll(text, -1));
     }
     std::vector<long long> mhz;
@@ -295,11 +299,12 @@ struct partition {
 cpuset read_shared(const std::string &path, const std::vector<int> &host2bsd) {
     cpuset set;
     std::string text;
-    if (!read_file(path.c_str(), text, 1 << 16))
+    if (!read_piece(path.c_str(), text, 1 << 16))
         return set;
-    for (int h : parse_cpulist(text))
-        if (host2bsd[static_cast<std::size_t>(h)] >= 0)
-            set.set(static_cast<std::size_t>(host2bsd[static_cast<std::size_t>(h)]));
+    cpuset host = parse_cpulist(text);
+    for (std::size_t h = 0; h < host.size(); h++)
+        if (host.test(h) && host2bsd[h] >= 0)
+            set.set(static_cast<std::size_t>(host2bsd[h]));
     return set;
 }
 
@@ -332,7 +337,7 @@ topology read_topology(const std::vector<int> &map) {
         if (map[i] < 0)
             continue;
         std::string dir = host_path("/sys/devices/system/cpu/cpu") + std::to_string(map[i]);
-        if (read_file((dir + "/topology/physical_package_id").c_str(), text, 64)) {
+        if (read_piece((dir + "/topology/physical_package_id").c_str(), text, 64)) {
             pkg_id[i] = to_ll(text, -1);
             have_pkg = true;
         }
@@ -342,12 +347,12 @@ topology read_topology(const std::vector<int> &map) {
         // A handful of cache indices at most; the walk stops at the first gap.
         for (int k = 0; k < 16; k++) {
             std::string idx = dir + "/cache/index" + std::to_string(k);
-            if (!read_file((idx + "/level").c_str(), text, 64))
+            if (!read_piece((idx + "/level").c_str(), text, 64))
                 break;
             long long level = to_ll(text, -1);
             if (level < 1 || level > max_level)
                 continue;
-            if (read_file((idx + "/type").c_str(), text, 64) &&
+            if (read_piece((idx + "/type").c_str(), text, 64) &&
                 text.compare(0, 11, "Instruction") == 0)
                 continue;
             cpuset shared = read_shared(idx + "/shared_cpu_list", host2bsd);
@@ -468,11 +473,11 @@ void append_group(std::string &out, const cpuset &s, int level, const std::vecto
 int live_boottime(const int *, unsigned n, std::string &out, bool) {
     if (n != 2)
         return ENOENT;
-    host_stat st = read_stat();
-    if (!st.ok)
+    std::string text;
+    if (!read_host("/proc/stat", text))
         return EIO;
     // The host gives whole seconds.
-    bsd::timeval tv{static_cast<std::int64_t>(st.btime), 0};
+    bsd::timeval tv{static_cast<std::int64_t>(to_ll(field(text, "btime"))), 0};
     append_record(out, tv);
     return 0;
 }
@@ -491,7 +496,8 @@ int live_vmtotal(const int *, unsigned n, std::string &out, bool) {
     meminfo m = read_meminfo();
     if (!m.ok)
         return EIO;
-    host_stat st = read_stat();
+    std::string stat;
+    read_host("/proc/stat", stat);  // without it the queues read as empty
     unsigned long long ps = static_cast<unsigned long long>(host_pagesize());
     auto pages = [&](std::string_view key) { return m.bytes(key) / ps; };
     auto threads = [](long long v) {
@@ -508,8 +514,8 @@ int live_vmtotal(const int *, unsigned n, std::string &out, bool) {
     vt.t_vmshr = 0;
     vt.t_rmshr = pages("Shmem");
     vt.t_free = pages("MemFree");
-    vt.t_rq = threads(st.running);
-    vt.t_dw = threads(st.blocked);
+    vt.t_rq = threads(to_ll(field(stat, "procs_running")));
+    vt.t_dw = threads(to_ll(field(stat, "procs_blocked")));
     append_record(out, vt);
     return 0;
 }
@@ -542,25 +548,27 @@ int live_vm_stats(const char *name, std::string &out, bool) {
     std::string_view n(name);
     if (n.substr(0, 13) == "vm.stats.sys.") {
         std::string_view leaf = n.substr(13);
-        host_stat st = read_stat();
-        if (!st.ok)
-            return EIO;
-        if (leaf == "v_swtch") {
-            append_u32(out, st.ctxt);
-        } else if (leaf == "v_intr") {
-            append_u32(out, st.intr);
-        } else if (leaf == "v_soft") {
-            append_u32(out, st.softirq);
-        } else if (leaf == "v_syscall") {
-            append_u32(out, 0);  // the host counts no system calls
-        } else if (leaf == "v_trap") {
-            // Page faults, the traps the host does count.
-            std::string vmstat;
-            read_host("/proc/vmstat", vmstat);
-            append_u32(out, vmstat_value(vmstat, "pgfault"));
-        } else {
-            return ENOENT;
+        if (leaf == "v_syscall") {
+            append_u32(out, 0);  // not counted by this host
+            return 0;
         }
+        std::string text;
+        if (leaf == "v_trap") {
+            // Page faults, the traps the host does count.
+            if (!read_host("/proc/vmstat", text, false))
+                return EIO;
+            append_u32(out, vmstat_value(text, "pgfault"));
+            return 0;
+        }
+        const char *key = leaf == "v_swtch" ? "ctxt"
+                          : leaf == "v_intr" ? "intr"
+                          : leaf == "v_soft" ? "softirq"
+                                             : nullptr;
+        if (key == nullptr)
+            return ENOENT;
+        if (!read_host("/proc/stat", text))
+            return EIO;
+        append_u32(out, to_ull(field(text, key)));
         return 0;
     }
     if (n.substr(0, 12) != "vm.stats.vm.")
@@ -573,7 +581,7 @@ int live_vm_stats(const char *name, std::string &out, bool) {
         leaf == "v_swappgsout" || leaf == "v_vnodein" || leaf == "v_vnodeout" ||
         leaf == "v_vnodepgsin" || leaf == "v_vnodepgsout") {
         std::string vmstat;
-        if (!read_host("/proc/vmstat", vmstat))
+        if (!read_host("/proc/vmstat", vmstat, false))
             return EIO;
         bool in = leaf.ends_with("in");
         unsigned long long swapped = vmstat_value(vmstat, in ? "pswpin" : "pswpout");
@@ -581,8 +589,9 @@ int live_vm_stats(const char *name, std::string &out, bool) {
             append_u32(out, swapped);
             return 0;
         }
-        // All paging in KiB, of which the swap pages are the swap pager's.
-        unsigned long long paged = vmstat_value(vmstat, in ? "pgpgin" : "pgpgout") * 1024 / ps;
+        // File-backed pages: read in by major faults that were not swap-ins,
+        // written back from the page cache less what went to swap.
+        unsigned long long paged = vmstat_value(vmstat, in ? "pgmajfault" : "nr_written");
         append_u32(out, paged > swapped ? paged - swapped : 0);
         return 0;
     }
@@ -591,22 +600,18 @@ int live_vm_stats(const char *name, std::string &out, bool) {
         append_u32(out, ps);
         return 0;
     }
+    const char *key = leaf == "v_page_count"     ? "MemTotal"
+                      : leaf == "v_free_count"     ? "MemFree"
+                      : leaf == "v_active_count"   ? "Active"
+                      : leaf == "v_inactive_count" ? "Inactive"
+                      : leaf == "v_wire_count"     ? ""
+                                                   : nullptr;
+    if (key == nullptr)
+        return ENOENT;  // v_cache_count among them: gone from FreeBSD too
     meminfo m = read_meminfo();
     if (!m.ok)
         return EIO;
-    unsigned long long bytes;
-    if (leaf == "v_page_count")
-        bytes = m.bytes("MemTotal");
-    else if (leaf == "v_free_count")
-        bytes = m.bytes("MemFree");
-    else if (leaf == "v_active_count")
-        bytes = m.bytes("Active");
-    else if (leaf == "v_inactive_count")
-        bytes = m.bytes("Inactive");
-    else if (leaf == "v_wire_count")
-        bytes = wired_bytes(m);
-    else
-        return ENOENT;  // v_cache_count among them: gone from FreeBSD too
+    unsigned long long bytes = *key ? m.bytes(key) : wired_bytes(m);
     append_u32(out, bytes / ps);
     return 0;
 }
@@ -644,8 +649,8 @@ int live_cpu_dev(const char *name, std::string &out, bool) {
                       std::to_string(map[static_cast<std::size_t>(cpu)]) + "/cpufreq";
     std::string text;
     if (!levels) {
-        if (!read_file((dir + "/scaling_cur_freq").c_str(), text, 64) &&
-            !read_file((dir + "/cpuinfo_cur_freq").c_str(), text, 64))
+        if (!read_piece((dir + "/scaling_cur_freq").c_str(), text, 64) &&
+            !read_piece((dir + "/cpuinfo_cur_freq").c_str(), text, 64))
             return ENOENT;  // no frequency driver
         long long khz = to_ll(text, -1);
         if (khz < 0)
@@ -684,7 +689,7 @@ int live_topology_spec(const char *name, std::string &out, bool) {
 bool live_swap_devices(std::vector<swap_device> &out) {
     out.clear();
     std::string text;
-    if (!read_host("/proc/swaps", text))
+    if (!read_host("/proc/swaps", text, false))
         return false;
     unsigned long long ps = static_cast<unsigned long long>(host_pagesize());
     bool header = true;
