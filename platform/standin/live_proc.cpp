@@ -378,7 +378,7 @@ int live_kern_proc(const int *mib, unsigned n, std::string &out, bool measure) {
         if (threads && measure) {
             if (!is_process(pid))
                 return ESRCH;
-            out.resize((thread_count(pid) + headroom) * rec);
+            answer_measured((thread_count(pid) + headroom) * rec);
             return 0;
         }
         if (threads)
@@ -403,11 +403,25 @@ int live_kern_proc(const int *mib, unsigned n, std::string &out, bool measure) {
                 for (int pid : pids)
                     count += thread_count(pid);
             }
-            out.resize((count + headroom) * rec);
+            answer_measured((count + headroom) * rec);
             return 0;
         }
-        if (!threads)
-            out.reserve(room < pids.size() * rec ? room + rec : pids.size() * rec);
+        if (char *dst = threads ? nullptr : answer_buffer()) {
+            std::size_t len = 0;
+            for (int pid : pids) {
+                bsd::kinfo_proc kp;
+                fill_entry(pid, kp);
+                if (room - len < rec) {
+                    std::memcpy(dst + len, &kp, room - len);  // the first bytes
+                    answer_written(room, true);
+                    return 0;
+                }
+                std::memcpy(dst + len, &kp, rec);
+                len += rec;
+            }
+            answer_written(len, false);
+            return 0;
+        }
         for (int pid : pids) {
             if (out.size() > room)
                 break;

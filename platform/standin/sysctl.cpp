@@ -57,8 +57,15 @@ const name_route name_routes[] = {
     {"vfs.bufspace", live_mem_size},
 };
 
-// The room the caller's buffer gives the answer being built on this thread.
+// The room the caller's buffer gives the answer being built on this thread,
+// and the size a measure found without building its answer.
 thread_local std::size_t room = SIZE_MAX;
+thread_local std::size_t measured = SIZE_MAX;
+// The caller's buffer, for a table that writes its records there itself, and
+// what it wrote: a large table is then never copied, nor held twice.
+thread_local char *target = nullptr;
+thread_local std::size_t written = SIZE_MAX;
+thread_local bool overflowed = false;
 
 std::string mib_key(const int *name, u_int namelen) {
     // At most 24 numbers of at most 11 characters each, and their dots.
@@ -149,11 +156,28 @@ int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void 
     }
     std::string data;
     room = oldp != nullptr && oldlenp != nullptr ? *oldlenp : SIZE_MAX;
+    target = oldlenp != nullptr ? static_cast<char *>(oldp) : nullptr;
+    measured = written = SIZE_MAX;
+    overflowed = false;
     int err = live(data, oldp == nullptr);
     room = SIZE_MAX;
+    target = nullptr;
     if (err != 0) {
         errno = err;
         return -1;
+    }
+    if (written != SIZE_MAX) {
+        if (overflowed) {
+            errno = ENOMEM;  // the buffer holds the first bytes, as deliver leaves it
+            return -1;
+        }
+        *oldlenp = written;
+        return 0;
+    }
+    if (oldp == nullptr && measured != SIZE_MAX) {
+        if (oldlenp != nullptr)
+            *oldlenp = measured;
+        return 0;
     }
     return deliver(data, oldp, oldlenp);
 }
@@ -162,6 +186,19 @@ int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void 
 
 std::size_t answer_room() {
     return room;
+}
+
+void answer_measured(std::size_t size) {
+    measured = size;
+}
+
+char *answer_buffer() {
+    return target;
+}
+
+void answer_written(std::size_t len, bool more) {
+    written = len;
+    overflowed = more;
 }
 
 }  // namespace standin
