@@ -4,6 +4,7 @@
 //
 // FreeBSD numbers its CPUs 0..hw.ncpu-1 without gaps; the host may not (an
 // offline CPU leaves a hole), so CPU N here is the host's N-th online CPU.
+#include <sys/sysinfo.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -217,6 +218,24 @@ struct meminfo {
         return to_ull(field(text, key)) * 1024;
     }
 };
+
+// MemTotal, MemFree and Buffers of /proc/meminfo are the figures sysinfo(2)
+// reports too, without the host writing out the whole text; false for other
+// keys and under a made-up root, which has only its files.
+bool meminfo_quick(std::string_view key, unsigned long long &bytes) {
+    bool total = key == "MemTotal", free = key == "MemFree", buffers = key == "Buffers";
+    if (!(total || free || buffers) || !live_root())
+        return false;
+    int saved = errno;
+    struct sysinfo si;
+    bool ok = ::sysinfo(&si) == 0;
+    errno = saved;
+    if (!ok)
+        return false;
+    unsigned long long unit = si.mem_unit ? si.mem_unit : 1;
+    bytes = (total ? si.totalram : free ? si.freeram : si.bufferram) * unit;
+    return true;
+}
 
 meminfo read_meminfo() {
     meminfo m;
@@ -608,10 +627,13 @@ int live_vm_stats(const char *name, std::string &out, bool) {
                                                    : nullptr;
     if (key == nullptr)
         return ENOENT;  // v_cache_count among them: gone from FreeBSD too
-    meminfo m = read_meminfo();
-    if (!m.ok)
-        return EIO;
-    unsigned long long bytes = *key ? m.bytes(key) : wired_bytes(m);
+    unsigned long long bytes;
+    if (!meminfo_quick(key, bytes)) {
+        meminfo m = read_meminfo();
+        if (!m.ok)
+            return EIO;
+        bytes = *key ? m.bytes(key) : wired_bytes(m);
+    }
     append_u32(out, bytes / ps);
     return 0;
 }
@@ -620,14 +642,19 @@ int live_mem_size(const char *name, std::string &out, bool) {
     bool physmem = std::strcmp(name, "hw.physmem") == 0;
     if (!physmem && std::strcmp(name, "vfs.bufspace") != 0)
         return ENOENT;
-    meminfo m = read_meminfo();
-    if (!m.ok)
-        return EIO;
+    const char *key = physmem ? "MemTotal" : "Buffers";
+    unsigned long long bytes;
+    if (!meminfo_quick(key, bytes)) {
+        meminfo m = read_meminfo();
+        if (!m.ok)
+            return EIO;
+        bytes = m.bytes(key);
+    }
     if (physmem) {
-        unsigned long value = m.bytes("MemTotal");
+        unsigned long value = bytes;
         append_record(out, value);
     } else {
-        long value = static_cast<long>(m.bytes("Buffers"));
+        long value = static_cast<long>(bytes);
         append_record(out, value);
     }
     return 0;
