@@ -127,12 +127,20 @@ def scan(rounds):
 
 
 def churn(calls):
-    still = []
-    for _ in range(calls // 4):
-        still.append(timed(q.pids))
+    """pids() on the still machine, then under churn; a bare listing of /proc
+    beside it in both, so the machine's own jitter is measured too."""
+
+    def listing():
+        os.listdir("/proc")
+
+    still = {"pids": [], "listdir": []}
+    for _ in range(calls // 2):
+        still["pids"].append(timed(q.pids))
+        still["listdir"].append(timed(listing))
     child = subprocess.Popen([sys.executable, "-c", CHURN])
     time.sleep(0.2)
-    busy, failures = [], 0
+    busy, failures = {"pids": [], "listdir": []}, 0
+    standin.clear_log()
     try:
         for _ in range(calls):
             t0 = time.perf_counter()
@@ -141,15 +149,22 @@ def churn(calls):
             except Exception as e:  # counted and shown: the figure asked for
                 failures += 1
                 print(f"  pids() raised {type(e).__name__}: {e}")
-            busy.append(time.perf_counter() - t0)
+            busy["pids"].append(time.perf_counter() - t0)
+            busy["listdir"].append(timed(listing))
     finally:
         child.kill()
         child.wait()
-    med = statistics.median(still)
+    reads = [c for c in standin.calls_to("sysctl", [1, 14, 8, 0]) if c.op == "read"]
+    standin.reset()
     print(f"pids() under churn (one process created and reaped every 10 ms), {calls} calls")
-    print(f"  still median {med * 1e3:.2f} ms, churn median {statistics.median(busy) * 1e3:.2f} ms,"
-          f" churn worst {max(busy) * 1e3:.2f} ms, calls that raised: {failures}")
-    ratio("worst call under churn / still median", max(busy), med)
+    print(f"  calls that raised: {failures}; table reads: {len(reads)}"
+          f" (retries: {len(reads) - calls})")
+    for name in ("pids", "listdir"):
+        med = statistics.median(still[name])
+        print(f"  {name:<8} still median {med * 1e3:8.2f} ms, churn median"
+              f" {statistics.median(busy[name]) * 1e3:8.2f} ms, churn worst"
+              f" {max(busy[name]) * 1e3:8.2f} ms")
+        ratio(f"{name}: worst call under churn / still median", max(busy[name]), med)
 
 
 def build_floor(tmp):

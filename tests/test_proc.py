@@ -399,6 +399,9 @@ class TestShortAndThreadedRecords:
             assert child.stdout.readline() == "ready\n"
             wait_for_state(child.pid, {"Z"})
             assert len(os.listdir(f"/proc/{child.pid}/task")) == 2
+            # The other thread runs until it reaches its sleep.
+            other = next(t for t in os.listdir(f"/proc/{child.pid}/task") if int(t) != child.pid)
+            wait_for_state(f"{child.pid}/task/{other}", {"S"})
             assert q.proc_is_zombie(child.pid) is False
             assert q.proc_oneshot_info(child.pid)[1] == q.SSLEEP
         finally:
