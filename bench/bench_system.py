@@ -1,6 +1,6 @@
 """Cost of one live call of each CPU and memory function, as a ratio against
 a plain Python open().read() of the host files that call needs, both timed in
-the same run (median of interleaved rounds).
+the same run (medians of 1000 calls and reads, timed alternately).
 
     PYTHONPATH=build/py3.12 python3.12 bench/bench_system.py
 
@@ -66,18 +66,20 @@ def make_read(files):
     return read
 
 
-def per_call(fn, n):
-    start = time.perf_counter()
-    for _ in range(n):
-        fn()
-    return (time.perf_counter() - start) / n
-
-
-def calls_for(fn, budget=0.005):
-    n = 1
-    while per_call(fn, n) * n < budget:
-        n *= 2
-    return n
+def paired_medians(call, read, samples):
+    """Median time of one call and of one read, timed alternately, so that
+    both see the same moments of a busy machine."""
+    clock = time.perf_counter
+    calls, reads = [], []
+    for _ in range(samples):
+        t0 = clock()
+        call()
+        t1 = clock()
+        read()
+        t2 = clock()
+        calls.append(t1 - t0)
+        reads.append(t2 - t1)
+    return statistics.median(calls), statistics.median(reads)
 
 
 def outcome(fn, args):
@@ -88,17 +90,11 @@ def outcome(fn, args):
         return type(e).__name__
 
 
-def main(rounds=25):
+def main(samples=1000):
     print(f"{'call':<22} {'module':>10} {'Python read':>12} {'ratio':>7} files  result")
     print("-" * 70)
     for label, fn, args, files in ROWS:
-        call, read = make_call(fn, args), make_read(files)
-        n_call, n_read = calls_for(call), calls_for(read)
-        mod, base = [], []
-        for _ in range(rounds):
-            mod.append(per_call(call, n_call))
-            base.append(per_call(read, n_read))
-        m, b = statistics.median(mod), statistics.median(base)
+        m, b = paired_medians(make_call(fn, args), make_read(files), samples)
         print(f"{label:<22} {m * 1e6:8.1f}us {b * 1e6:10.1f}us {m / b:6.2f}x {len(files):5}  "
               f"{outcome(fn, args)}")
     print(f"\n{q.cpu_count_logical()} CPUs; the stand-in answers from this host's /proc and /sys.")

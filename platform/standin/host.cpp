@@ -24,23 +24,15 @@ bool read_whole(const char *path, std::string &out, std::size_t limit, bool one_
         errno = saved;
         return false;
     }
-    // Room for one byte past the limit tells a longer file from one that
-    // fits exactly.
-    std::size_t cap = limit < 4095 ? limit + 1 : 4096;
-    std::size_t len = 0;
+    // Most host files fit one chunk: one read, one copy, no zero-filling.
+    char chunk[16384];
     bool ok = true;
     for (;;) {
-        if (len == cap) {
-            if (len > limit) {
-                ok = false;  // longer than limit
-                break;
-            }
-            cap = cap > (limit + 1) / 2 ? limit + 1 : cap * 2;
-        }
-        if (out.size() < cap)
-            out.resize(cap);
-        std::size_t want = cap - len;
-        ssize_t n = ::read(fd, out.data() + len, want);
+        // One byte past the limit tells a longer file from one that fits.
+        std::size_t want = limit + 1 - out.size();
+        if (want > sizeof(chunk))
+            want = sizeof(chunk);
+        ssize_t n = ::read(fd, chunk, want);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -49,12 +41,17 @@ bool read_whole(const char *path, std::string &out, std::size_t limit, bool one_
         }
         if (n == 0)
             break;
-        len += static_cast<std::size_t>(n);
-        if (one_piece && static_cast<std::size_t>(n) < want && len <= limit)
+        out.append(chunk, static_cast<std::size_t>(n));
+        if (out.size() > limit) {
+            ok = false;  // longer than limit
+            break;
+        }
+        if (one_piece && static_cast<std::size_t>(n) < want)
             break;
     }
     ::close(fd);
-    out.resize(ok ? len : 0);
+    if (!ok)
+        out.clear();
     errno = saved;
     return ok;
 }
