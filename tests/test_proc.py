@@ -437,6 +437,9 @@ class TestShortAndThreadedRecords:
 
         try:
             assert child.stdout.readline() == "ready\n"
+            # The waiting thread may not have blocked yet on a busy machine.
+            for task in os.listdir(f"/proc/{child.pid}/task"):
+                wait_for_state(f"{child.pid}/task/{task}", {"S"})
             # Both remaining threads are blocked, so their counts hold still.
             before = per_thread()
             info = q.proc_oneshot_info(child.pid)
