@@ -16,10 +16,16 @@ namespace standin {
 using mib_handler = int (*)(const int *mib, unsigned n, std::string &out, bool measure);
 using name_handler = int (*)(const char *name, std::string &out, bool measure);
 
-// The caller's buffer size during a read (SIZE_MAX otherwise). A table's
-// handler may stop once its answer is past it, as FreeBSD's kernel stops at
-// the first record that does not fit: the read fails with ENOMEM either way.
-extern thread_local std::size_t read_limit;
+// The bytes the caller's buffer holds for the answer being built (SIZE_MAX
+// when measuring): a table may stop building once it holds more than that.
+std::size_t answer_room();
+// A measure may report its size here instead of building that many bytes.
+void answer_measured(std::size_t size);
+// The caller's buffer of answer_room() bytes for a read (null otherwise). A
+// handler that fills it itself reports the bytes written, and whether more
+// of the answer did not fit (the read then fails with ENOMEM).
+char *answer_buffer();
+void answer_written(std::size_t len, bool more);
 
 int live_kern_proc(const int *mib, unsigned n, std::string &out, bool measure);
 int live_argmax(const int *mib, unsigned n, std::string &out, bool measure);

@@ -16,16 +16,16 @@
 #include <string_view>
 
 #include "host.h"
+#include "live.h"
 
 namespace standin {
-
-thread_local std::size_t read_limit = SIZE_MAX;
 
 namespace {
 
 // How many records of rec bytes, framed by two headers of hdr bytes, a read
-// of read_limit bytes needs before it is known not to fit.
+// into the caller's buffer needs before it is known not to fit.
 std::size_t records_to_overflow(std::size_t hdr, std::size_t rec) {
+    const std::size_t read_limit = answer_room();
     if (read_limit == SIZE_MAX || read_limit < 2 * hdr)
         return read_limit == SIZE_MAX ? SIZE_MAX : 0;
     return (read_limit - 2 * hdr) / rec + 1;
@@ -255,7 +255,7 @@ int live_pcblist(const char *name, std::string &out, bool measure) {
 int live_kern_file(const char *name, std::string &out, bool measure) {
     if (std::string_view(name) != "kern.file")
         return ENOENT;
-    std::size_t limit = measure ? SIZE_MAX : read_limit;
+    std::size_t limit = measure ? SIZE_MAX : answer_room();
     for (int pid : list_numeric("/proc")) {
         process_files(pid, out, limit);
         if (out.size() > limit)

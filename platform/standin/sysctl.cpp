@@ -1,6 +1,7 @@
 // sysctl and sysctlbyname with FreeBSD's semantics, answered from injected
 // steps or from the live host.
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -61,14 +62,26 @@ const name_route name_routes[] = {
     {"net.local.", live_pcblist},
 };
 
+// The room the caller's buffer gives the answer being built on this thread,
+// and the size a measure found without building its answer.
+thread_local std::size_t room = SIZE_MAX;
+thread_local std::size_t measured = SIZE_MAX;
+// The caller's buffer, for a table that writes its records there itself, and
+// what it wrote: a large table is then never copied, nor held twice.
+thread_local char *target = nullptr;
+thread_local std::size_t written = SIZE_MAX;
+thread_local bool overflowed = false;
+
 std::string mib_key(const int *name, u_int namelen) {
-    std::string key;
+    // At most 24 numbers of at most 11 characters each, and their dots.
+    char buf[24 * 12];
+    char *p = buf;
     for (u_int i = 0; i < namelen; i++) {
         if (i)
-            key += '.';
-        key += std::to_string(name[i]);
+            *p++ = '.';
+        p = std::to_chars(p, buf + sizeof(buf), name[i]).ptr;
     }
-    return key;
+    return std::string(buf, static_cast<std::size_t>(p - buf));
 }
 
 int live_mib(const int *name, u_int namelen, std::string &out, bool measure) {
@@ -159,16 +172,52 @@ int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void 
         return -1;
     }
     std::string data;
-    read_limit = oldp != nullptr && oldlenp != nullptr ? *oldlenp : SIZE_MAX;
+    room = oldp != nullptr && oldlenp != nullptr ? *oldlenp : SIZE_MAX;
+    target = oldlenp != nullptr ? static_cast<char *>(oldp) : nullptr;
+    measured = written = SIZE_MAX;
+    overflowed = false;
     int err = live(data, oldp == nullptr);
+    room = SIZE_MAX;
+    target = nullptr;
     if (err != 0) {
         errno = err;
         return -1;
+    }
+    if (written != SIZE_MAX) {
+        if (overflowed) {
+            errno = ENOMEM;  // the buffer holds the first bytes, as deliver leaves it
+            return -1;
+        }
+        *oldlenp = written;
+        return 0;
+    }
+    if (oldp == nullptr && measured != SIZE_MAX) {
+        if (oldlenp != nullptr)
+            *oldlenp = measured;
+        return 0;
     }
     return deliver(data, oldp, oldlenp);
 }
 
 }  // namespace
+
+std::size_t answer_room() {
+    return room;
+}
+
+void answer_measured(std::size_t size) {
+    measured = size;
+}
+
+char *answer_buffer() {
+    return target;
+}
+
+void answer_written(std::size_t len, bool more) {
+    written = len;
+    overflowed = more;
+}
+
 }  // namespace standin
 
 namespace bsd {
