@@ -6,6 +6,7 @@
 #include "arch/all/globals.h"
 #include "arch/freebsd/cpu.h"
 #include "arch/freebsd/mem.h"
+#include "arch/freebsd/net_io.h"
 #include "arch/freebsd/proc.h"
 #include "arch/posix/posix.h"
 
@@ -55,6 +56,7 @@ static PyMethodDef mod_methods[] = {
     {"cpu_count_logical", quarn_cpu_count_logical, METH_VARARGS, nullptr},
     {"cpu_stats", quarn_cpu_stats, METH_VARARGS, nullptr},
     {"cpu_times", quarn_cpu_times, METH_VARARGS, nullptr},
+    {"net_io_counters", quarn_net_io_counters, METH_VARARGS, nullptr},
     {"per_cpu_times", quarn_per_cpu_times, METH_VARARGS, nullptr},
     {"pids", quarn_pids, METH_VARARGS, nullptr},
     {"swap_mem", quarn_swap_mem, METH_VARARGS, nullptr},

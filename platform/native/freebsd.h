@@ -47,3 +47,4 @@ using ::kvm_getswapinfo;
 using ::kvm_close;
 using ::mallctl;
 }  // namespace bsd
+#include "freebsd_if.h"  // network interfaces

@@ -38,3 +38,6 @@
 #define IPPROTO_TCP (::bsd::ipproto_tcp)
 #undef IPPROTO_UDP
 #define IPPROTO_UDP (::bsd::ipproto_udp)
+
+// Interface constants (freebsd_if_clash.h).
+#include "freebsd_if_clash.h"

@@ -5,6 +5,7 @@
 #include "arch/all/errors.h"
 #include "arch/all/globals.h"
 #include "arch/freebsd/proc.h"
+#include "arch/posix/net.h"
 #include "arch/posix/sysctl.h"
 #include "bsd.h"
 
@@ -21,6 +22,11 @@ static const struct {
 
 static PyMethodDef posix_methods[] = {
     {"getpagesize", quarn_getpagesize_pywrapper, METH_VARARGS, nullptr},
+    {"net_if_addrs", quarn_net_if_addrs, METH_VARARGS, nullptr},
+    {"net_if_flags", quarn_net_if_flags, METH_VARARGS, nullptr},
+    {"net_if_is_running", quarn_net_if_is_running, METH_VARARGS, nullptr},
+    {"net_if_mtu", quarn_net_if_mtu, METH_VARARGS, nullptr},
+    {"net_if_duplex_speed", quarn_net_if_duplex_speed, METH_VARARGS, nullptr},
     {"proc_is_zombie", quarn_proc_is_zombie, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
