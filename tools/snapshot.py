@@ -138,6 +138,42 @@ def section_memory():
     print(f"this process's heap {human(allocated)} allocated, {human(mapped)} mapped")
 
 
+def section_interfaces():
+    """Each interface: flags, MTU, media, traffic and addresses."""
+    counters = q.net_io_counters()
+    addrs = {}
+    for name, family, addr, netmask, broadcast, peer in q.net_if_addrs():
+        addrs.setdefault(name, []).append((family, addr, netmask, broadcast, peer))
+    names = sorted(set(counters) | set(addrs))
+    heading(f"Network interfaces ({len(names)})")
+    families = {q.AF_LINK: "link", 2: "inet", 28: "inet6"}
+    duplexes = {0: "", 1: " half-duplex", 2: " full-duplex"}
+    for name in names:
+        try:
+            flags = ",".join(q.net_if_flags(name))
+            mtu = q.net_if_mtu(name)
+            duplex, speed = q.net_if_duplex_speed(name)
+        except OSError as e:
+            print(f"{name:<10} {e.strerror}")
+            continue  # gone since the list was made
+        media = f"{speed} Mbit/s{duplexes.get(duplex, '')}" if speed else "speed unknown"
+        print(f"{name:<10} <{flags}> mtu {mtu}, {media}")
+        if name in counters:
+            sent, recv, psent, precv, ierr, oerr, idrop, _ = counters[name]
+            print(f"{'':<10} in  {human(recv):>7}, {precv} packets, {ierr} errors, "
+                  f"{idrop} dropped")
+            print(f"{'':<10} out {human(sent):>7}, {psent} packets, {oerr} errors")
+        for family, addr, netmask, broadcast, peer in addrs.get(name, []):
+            line = f"{'':<10} {families.get(family, family):<5} {addr}"
+            if netmask:
+                line += f" netmask {netmask}"
+            if broadcast:
+                line += f" broadcast {broadcast}"
+            if peer:
+                line += f" peer {peer}"
+            print(line)
+
+
 def section_module():
     heading("The module")
     lib = ctypes.PyDLL(q.__file__)
@@ -154,6 +190,7 @@ def main():
     section_processes()
     section_cpu()
     section_memory()
+    section_interfaces()
     section_module()
     return 0
 
