@@ -51,6 +51,8 @@ int dump(std::uint16_t type, std::size_t extra, mnl_cb_t cb, void *data) {
         ssize_t n = mnl_socket_recvfrom(nl.get(), buf.data(), buf.size());
         if (n < 0)
             return errno;
+        if (n == 0)
+            return EIO;  // the kernel hung up before the end of the dump
         int rc = mnl_cb_run(buf.data(), static_cast<std::size_t>(n), seq, portid, cb, data);
         if (rc == MNL_CB_STOP)
             return 0;

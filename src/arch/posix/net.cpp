@@ -83,8 +83,9 @@ PyObject *link_addr_text(const bsd::sockaddr_dl *sdl) {
         reinterpret_cast<const unsigned char *>(sdl->sdl_data) + nlen;
     char buf[NI_MAXHOST];
     char *p = buf;
-    for (std::size_t i = 0; i < alen && p + 3 < buf + sizeof(buf); i++) {
-        str_format(p, 8, "%02x:", lladdr[i]);
+    char *end = buf + sizeof(buf);
+    for (std::size_t i = 0; i < alen && end - p > 3; i++) {
+        str_format(p, end - p < 8 ? static_cast<std::size_t>(end - p) : 8, "%02x:", lladdr[i]);
         p += 3;
     }
     *--p = '\0';
