@@ -7,6 +7,7 @@
 #include "arch/freebsd/cpu.h"
 #include "arch/freebsd/mem.h"
 #include "arch/freebsd/net_conn.h"
+#include "arch/freebsd/net_io.h"
 #include "arch/freebsd/proc.h"
 #include "arch/freebsd/proc_ctl.h"
 #include "arch/freebsd/proc_path.h"
@@ -68,6 +69,7 @@ static PyMethodDef mod_methods[] = {
     {"cpu_stats", quarn_cpu_stats, METH_VARARGS, nullptr},
     {"cpu_times", quarn_cpu_times, METH_VARARGS, nullptr},
     {"net_connections", quarn_net_connections, METH_VARARGS, nullptr},
+    {"net_io_counters", quarn_net_io_counters, METH_VARARGS, nullptr},
     {"per_cpu_times", quarn_per_cpu_times, METH_VARARGS, nullptr},
     {"pids", quarn_pids, METH_VARARGS, nullptr},
     {"swap_mem", quarn_swap_mem, METH_VARARGS, nullptr},

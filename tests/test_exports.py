@@ -30,6 +30,7 @@ HELPERS = [
 HOST_NAMES = ["sysctl", "sysctlbyname", "kill", "sysconf", "strlcat", "kinfo_getfile",
               "kinfo_getvmmap", "kvm_open", "kvm_close", "kvm_getswapinfo", "mallctl",
               "getifaddrs", "ioctl", "getutxent"]
+HOST_NAMES += ["freeifaddrs", "getnameinfo", "socket", "close"]
 
 
 @pytest.fixture(scope="module")

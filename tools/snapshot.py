@@ -308,6 +308,52 @@ def connections(run):
     return Section("connections", "Connections", data, lines)
 
 
+def interfaces(run):
+    """Each interface: flags, MTU, media, traffic in each direction, and its
+    addresses."""
+    counters = q.net_io_counters()
+    addrs = {}
+    for name, family, addr, netmask, broadcast, peer in q.net_if_addrs():
+        addrs.setdefault(name, []).append({
+            "family": {q.AF_LINK: "link", 2: "inet", 28: "inet6"}.get(family, family),
+            "address": addr, "netmask": netmask, "broadcast": broadcast, "peer": peer})
+    data = {}
+    for name in sorted(set(counters) | set(addrs)):
+        try:
+            flags = q.net_if_flags(name)
+            mtu = q.net_if_mtu(name)
+            duplex, speed = q.net_if_duplex_speed(name)
+        except OSError:
+            continue  # gone since the lists were made
+        entry = {"flags": flags, "mtu": mtu,
+                 "duplex": {1: "half", 2: "full"}.get(duplex), "speed": speed or None,
+                 "addresses": addrs.get(name, [])}
+        if name in counters:
+            sent, recv, psent, precv, ierr, oerr, idrop, _ = counters[name]
+            entry["in"] = {"bytes": recv, "packets": precv, "errors": ierr, "dropped": idrop}
+            entry["out"] = {"bytes": sent, "packets": psent, "errors": oerr}
+        data[name] = entry
+
+    lines = []
+    for name, e in data.items():
+        media = ("speed unknown" if e["speed"] is None else
+                 f"{e['speed']} Mbit/s" + (f" {e['duplex']}-duplex" if e["duplex"] else ""))
+        lines.append(f"{name:<10} <{','.join(e['flags'])}> mtu {e['mtu']}, {media}")
+        if "in" in e:
+            i, o = e["in"], e["out"]
+            lines.append(f"{'':<10} in  {human(i['bytes']):>7}, {i['packets']} packets, "
+                         f"{i['errors']} errors, {i['dropped']} dropped")
+            lines.append(f"{'':<10} out {human(o['bytes']):>7}, {o['packets']} packets, "
+                         f"{o['errors']} errors")
+        for a in e["addresses"]:
+            line = f"{'':<10} {a['family']:<5} {a['address']}"
+            for key in ("netmask", "broadcast", "peer"):
+                if a[key]:
+                    line += f" {key} {a[key]}"
+            lines.append(line)
+    return Section("interfaces", f"Network interfaces ({len(data)})", data, lines)
+
+
 def module(run):
     lib = ctypes.PyDLL(q.__file__)
     lib.quarn_sysctl_argmax.restype = ctypes.c_int64
@@ -321,7 +367,7 @@ def module(run):
     return Section("module", "The module", data, lines)
 
 
-SECTIONS = [processes, cpu, memory, this_process, connections, module]
+SECTIONS = [processes, cpu, memory, this_process, connections, interfaces, module]
 
 
 def gather(fn, run):

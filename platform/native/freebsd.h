@@ -76,3 +76,4 @@ using ::xunpgen;
 using ::xunpcb;
 using ::inet_ntop;
 }  // namespace bsd
+#include "freebsd_if.h"  // network interfaces

@@ -47,3 +47,5 @@
 #define _POSIX2_LINE_MAX (::bsd::posix2_line_max)
 #undef ntohs
 #define ntohs(x) (::bsd::ntohs(x))
+// Interface constants (freebsd_if_clash.h).
+#include "freebsd_if_clash.h"

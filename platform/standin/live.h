@@ -46,6 +46,9 @@ int live_cpu_dev(const char *name, std::string &out, bool measure);
 int live_topology_spec(const char *name, std::string &out, bool measure);
 int live_mem_size(const char *name, std::string &out, bool measure);
 
+// The interface list of the routing sysctl (if_route.cpp).
+int live_net_route(const int *mib, unsigned n, std::string &out, bool measure);
+
 // One swap device of the host, sizes in pages, for kvm_getswapinfo.
 struct swap_device {
     std::string name;

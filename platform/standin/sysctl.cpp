@@ -27,6 +27,7 @@ const mib_route mib_routes[] = {
     {CTL_KERN, KERN_BOOTTIME, live_boottime},
     {CTL_HW, HW_NCPU, live_ncpu},
     {CTL_VM, VM_METER, live_vmtotal},
+    {bsd::ctl_net, bsd::af_route, live_net_route},
 };
 
 struct name_alias {

@@ -6,6 +6,7 @@
 #include "arch/all/globals.h"
 #include "arch/freebsd/proc.h"
 #include "arch/posix/priority.h"
+#include "arch/posix/net.h"
 #include "arch/posix/sysctl.h"
 #include "bsd.h"
 
@@ -22,8 +23,13 @@ static const struct {
 
 static PyMethodDef posix_methods[] = {
     {"getpagesize", quarn_getpagesize_pywrapper, METH_VARARGS, nullptr},
+    {"net_if_addrs", quarn_net_if_addrs, METH_VARARGS, nullptr},
+    {"net_if_flags", quarn_net_if_flags, METH_VARARGS, nullptr},
+    {"net_if_is_running", quarn_net_if_is_running, METH_VARARGS, nullptr},
+    {"net_if_mtu", quarn_net_if_mtu, METH_VARARGS, nullptr},
     {"proc_priority_get", quarn_proc_priority_get, METH_VARARGS, nullptr},
     {"proc_priority_set", quarn_proc_priority_set, METH_VARARGS, nullptr},
+    {"net_if_duplex_speed", quarn_net_if_duplex_speed, METH_VARARGS, nullptr},
     {"proc_is_zombie", quarn_proc_is_zombie, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
