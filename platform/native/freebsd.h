@@ -17,6 +17,9 @@
 #include <signal.h>       // kill
 #include <string.h>       // strlcat
 #include <unistd.h>       // sysconf
+#include <sys/mount.h>    // getfsstat, struct statfs, MNT_*
+#include <devstat.h>      // devstat_checkversion, devstat_getdevs
+#include <utmpx.h>        // setutxent, getutxent, endutxent
 
 namespace bsd {
 using ::pid_t;
@@ -46,4 +49,16 @@ using ::kvm_open;
 using ::kvm_getswapinfo;
 using ::kvm_close;
 using ::mallctl;
+using ::statfs;
+using ::getfsstat;
+using ::bintime;
+using ::devstat;
+using ::devinfo;
+using ::statinfo;
+using ::devstat_checkversion;
+using ::devstat_getdevs;
+using ::utmpx;
+using ::setutxent;
+using ::getutxent;
+using ::endutxent;
 }  // namespace bsd

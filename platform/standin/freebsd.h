@@ -436,3 +436,5 @@ int kvm_close(kvm_t *kd);
 int mallctl(const char *name, void *oldp, std::size_t *oldlenp, void *newp, std::size_t newlen);
 
 }  // namespace bsd
+
+#include "freebsd_disk.h"

@@ -38,3 +38,7 @@
 #define IPPROTO_TCP (::bsd::ipproto_tcp)
 #undef IPPROTO_UDP
 #define IPPROTO_UDP (::bsd::ipproto_udp)
+
+// Login record types (freebsd_disk.h).
+#undef USER_PROCESS
+#define USER_PROCESS (::bsd::ut_user_process)

@@ -51,8 +51,10 @@ const name_route name_routes[] = {
     {"kern.sched.topology_spec", live_topology_spec},
     {"vm.stats.", live_vm_stats},
     {"dev.cpu.", live_cpu_dev},
+    {"dev.cpu.", live_cpu_temperature},
     {"hw.physmem", live_mem_size},
     {"vfs.bufspace", live_mem_size},
+    {"hw.acpi.", live_acpi},
 };
 
 std::string mib_key(const int *name, u_int namelen) {

@@ -6,6 +6,7 @@
 #include "arch/all/globals.h"
 #include "arch/freebsd/proc.h"
 #include "arch/posix/sysctl.h"
+#include "arch/posix/users.h"
 #include "bsd.h"
 
 // FreeBSD's numbers, written out: the host's resource numbers differ.
@@ -21,6 +22,7 @@ static const struct {
 
 static PyMethodDef posix_methods[] = {
     {"getpagesize", quarn_getpagesize_pywrapper, METH_VARARGS, nullptr},
+    {"users", quarn_users, METH_VARARGS, nullptr},
     {"proc_is_zombie", quarn_proc_is_zombie, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
