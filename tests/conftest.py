@@ -21,3 +21,20 @@ def live_platform():
 
 
 SANITIZED = bool(os.environ.get("QUARN_SANITIZED"))
+
+
+@pytest.fixture
+def host_tree(tmp_path):
+    """Writes files of a made-up /proc and /sys under a root that the
+    stand-in reads instead of the host's own; the host again afterwards."""
+
+    def write(path, text):
+        p = tmp_path / path.lstrip("/")
+        p.parent.mkdir(parents=True, exist_ok=True)
+        p.write_text(text)
+
+    standin.host_root(tmp_path)
+    try:
+        yield write
+    finally:
+        standin.host_root(None)
