@@ -138,6 +138,52 @@ def section_memory():
     print(f"this process's heap {human(allocated)} allocated, {human(mapped)} mapped")
 
 
+def section_disks():
+    parts = q.disk_partitions()
+    heading(f"Mounted file systems ({len(parts)})")
+    print(f"{'DEVICE':<24} {'MOUNT POINT':<28} {'TYPE':<10} OPTIONS")
+    for device, mountpoint, fstype, opts in parts:
+        print(f"{device[:24]:<24} {mountpoint[:28]:<28} {fstype[:10]:<10} {opts}")
+    disks = q.disk_io_counters()
+    heading(f"Disk I/O ({len(disks)} devices)")
+    print(f"{'DEVICE':<12} {'READS':>10} {'WRITES':>10} {'READ':>8} {'WRITTEN':>8} "
+          f"{'READ MS':>9} {'WRITE MS':>9} {'BUSY MS':>9}")
+    for name in sorted(disks):
+        reads, writes, rbytes, wbytes, rtime, wtime, busy = disks[name]
+        print(f"{name:<12} {reads:>10} {writes:>10} {human(rbytes):>8} {human(wbytes):>8} "
+              f"{rtime:>9} {wtime:>9} {busy:>9}")
+
+
+def section_sensors():
+    heading("Sensors")
+    try:
+        percent, minutes, plugged = q.sensors_battery()
+        left = "unknown" if minutes < 0 else f"{minutes // 60}h {minutes % 60:02d}m"
+        print(f"battery            {percent}%, {left} left, "
+              f"{'on' if plugged == 1 else 'off'} external power")
+    except NotImplementedError as e:
+        print(f"battery            {e}")
+    count = q.cpu_count_logical() or 1
+    for cpu in range(count):
+        try:
+            current, tjmax = q.sensors_cpu_temperature(cpu)
+        except NotImplementedError as e:
+            print(f"cpu temperature    {e}")
+            break
+        limit = "" if tjmax == -273 else f" (max {tjmax} C)"
+        print(f"  cpu{cpu:<3} {current} C{limit}")
+
+
+def section_users():
+    users = q.users()
+    heading(f"Users logged in ({len(users)})")
+    for name, line, host, started_at, pid in users:
+        print(f"{name:<12} {line:<10} {time.strftime('%Y-%m-%d %H:%M', time.localtime(started_at))}"
+              f"  {host}  (pid {pid})")
+    if not users:
+        print("nobody")
+
+
 def section_module():
     heading("The module")
     lib = ctypes.PyDLL(q.__file__)
@@ -154,6 +200,9 @@ def main():
     section_processes()
     section_cpu()
     section_memory()
+    section_disks()
+    section_sensors()
+    section_users()
     section_module()
     return 0
 
