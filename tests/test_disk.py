@@ -63,9 +63,6 @@ class TestPartitionOptions:
         mounts(statfs("/dev/da0p2", "/", "ufs", flags))
         assert q.disk_partitions() == [("/dev/da0p2", "/", "ufs", text)]
 
-    def test_every_word_fits(self):
-        assert len(ALL_TEXT) == 125
-
 
 class TestPartitionRecords:
     def test_records_in_kernel_order(self):
@@ -308,6 +305,8 @@ def test_live_mount_shows_its_options():
 
 
 def test_live_partitions_agree_with_findmnt():
+    if not shutil.which("findmnt"):
+        pytest.skip("no findmnt")
     got = in_mount_namespace("""
         import json, os, subprocess
         import _quarn_bsd as q
