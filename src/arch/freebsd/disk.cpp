@@ -37,8 +37,8 @@ static PyObject *field_to_py(const char *field, std::size_t size) {
 }
 
 // getfsstat without the interpreter lock: a slow file system must not stop
-// the other threads.
-static int getfsstat_unlocked(bsd::statfs *buf, long bufsize) {
+// the other threads. ("struct", since FreeBSD's statfs is also a call.)
+static int getfsstat_unlocked(struct bsd::statfs *buf, long bufsize) {
     PyThreadState *ts = PyEval_SaveThread();
     int n = bsd::getfsstat(buf, bufsize, MNT_NOWAIT);
     int err = errno;
@@ -60,9 +60,9 @@ extern "C" PyObject *quarn_disk_partitions(PyObject *, PyObject *) {
     // A count below -1 is no count at all.
     if (count < 0)
         count = 0;
-    std::int64_t bufsize = static_cast<std::int64_t>(count) * sizeof(bsd::statfs);
+    std::int64_t bufsize = static_cast<std::int64_t>(count) * sizeof(struct bsd::statfs);
     // One byte at least, so an empty table is not taken for a failed allocation.
-    auto *fs = static_cast<bsd::statfs *>(std::malloc(bufsize > 0 ? bufsize : 1));
+    auto *fs = static_cast<struct bsd::statfs *>(std::malloc(bufsize > 0 ? bufsize : 1));
     if (fs == nullptr) {
         Py_DECREF(list);
         return PyErr_NoMemory();
