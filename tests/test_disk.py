@@ -270,7 +270,7 @@ def test_live_write_to_a_loop_device_is_counted(loop_device):
     after = q.disk_io_counters()[key]
     assert after[3] - before[3] >= 4 << 20
     assert after[1] > before[1]
-    assert after == diskstats()[key]
+    assert all(a <= b for a, b in zip(after, diskstats()[key]))
 
 
 def in_mount_namespace(code):
