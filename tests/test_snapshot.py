@@ -89,3 +89,30 @@ def test_a_refused_figure_spoils_only_its_section(capsys):
     assert "\nMemory\n------\nunavailable: " in out
     assert "\nThe module\n" in out and "\nCPU\n" in out
     assert "error" in json.loads(report(capsys, "--json"))["memory"]
+
+
+@pytest.mark.parametrize("present", [True, False])
+def test_sensors_said_plainly_where_absent(capsys, present):
+    for name, value in zip(("hw.acpi.battery.life", "hw.acpi.battery.time", "hw.acpi.acline"),
+                           (40, 95, 0)):
+        if present:
+            standin.sysctl_answer(name, struct.pack("<i", value))
+        else:
+            standin.sysctl_error(name, errno.ENOENT)
+    for cpu in range(os.cpu_count()):
+        if present:
+            standin.sysctl_answer(f"dev.cpu.{cpu}.temperature", struct.pack("<i", 3231))
+            standin.sysctl_answer(f"dev.cpu.{cpu}.coretemp.tjmax", struct.pack("<i", 3731))
+        else:
+            standin.sysctl_error(f"dev.cpu.{cpu}.temperature", errno.ENOENT)
+    out = report(capsys)
+    sensors = json.loads(report(capsys, "--json"))["sensors"]
+    if present:
+        assert "battery            40%, 1h 35m left, off external power" in out
+        assert "  cpu0   50 C (max 100 C)" in out
+        assert sensors["battery"]["percent"] == 40 and sensors["temperatures"][0]["celsius"] == 50
+    else:
+        assert "battery            no battery" in out
+        assert "cpu temperature    no temperature sensors" in out
+        assert sensors == {"battery": {"absent": "no battery"},
+                           "temperatures": {"absent": "no temperature sensors"}}
