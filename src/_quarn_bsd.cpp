@@ -5,12 +5,14 @@
 
 #include "arch/all/globals.h"
 #include "arch/freebsd/cpu.h"
+#include "arch/freebsd/disk.h"
 #include "arch/freebsd/mem.h"
 #include "arch/freebsd/net_conn.h"
 #include "arch/freebsd/net_io.h"
 #include "arch/freebsd/proc.h"
 #include "arch/freebsd/proc_ctl.h"
 #include "arch/freebsd/proc_path.h"
+#include "arch/freebsd/sensors.h"
 #include "arch/posix/posix.h"
 
 extern "C" {
@@ -68,6 +70,8 @@ static PyMethodDef mod_methods[] = {
     {"cpu_count_logical", quarn_cpu_count_logical, METH_VARARGS, nullptr},
     {"cpu_stats", quarn_cpu_stats, METH_VARARGS, nullptr},
     {"cpu_times", quarn_cpu_times, METH_VARARGS, nullptr},
+    {"disk_io_counters", quarn_disk_io_counters, METH_VARARGS, nullptr},
+    {"disk_partitions", quarn_disk_partitions, METH_VARARGS, nullptr},
     {"net_connections", quarn_net_connections, METH_VARARGS, nullptr},
     {"net_io_counters", quarn_net_io_counters, METH_VARARGS, nullptr},
     {"per_cpu_times", quarn_per_cpu_times, METH_VARARGS, nullptr},
@@ -78,6 +82,8 @@ static PyMethodDef mod_methods[] = {
     {"virtual_mem", quarn_virtual_mem, METH_VARARGS, nullptr},
     {"cpu_freq", quarn_cpu_freq, METH_VARARGS, nullptr},
     {"cpu_topology", quarn_cpu_topology, METH_VARARGS, nullptr},
+    {"sensors_battery", quarn_sensors_battery, METH_VARARGS, nullptr},
+    {"sensors_cpu_temperature", quarn_sensors_cpu_temperature, METH_VARARGS, nullptr},
     {"check_pid_range", quarn_check_pid_range, METH_VARARGS, nullptr},
     {"set_debug", quarn_set_debug, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},

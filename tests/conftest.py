@@ -41,3 +41,20 @@ _libc.__errno_location.restype = ctypes.POINTER(ctypes.c_int)
 def leave_errno(err):
     """Leaves err in the C errno, as an earlier failed call would have."""
     _libc.__errno_location().contents.value = err
+
+
+@pytest.fixture
+def host_tree(tmp_path):
+    """Writes files of a made-up /proc and /sys under a root that the
+    stand-in reads instead of the host's own; the host again afterwards."""
+
+    def write(path, text):
+        p = tmp_path / path.lstrip("/")
+        p.parent.mkdir(parents=True, exist_ok=True)
+        p.write_text(text)
+
+    standin.host_root(tmp_path)
+    try:
+        yield write
+    finally:
+        standin.host_root(None)

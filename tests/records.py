@@ -85,3 +85,51 @@ def comm_of(data):
 
 def proc_table(records):
     return b"".join(records)
+
+
+# Mounts, device statistics and login records (FreeBSD amd64).
+
+STATFS_SIZE = 2344
+DEVSTAT_SIZE = 288
+UTMPX_SIZE = 280
+USER_PROCESS = 4
+
+
+def _put(rec, offset, size, text):
+    """A name field: the bytes, cut to the field, NUL-padded by the zeroed
+    record (none when the text fills the field)."""
+    text = text.encode() if isinstance(text, str) else text
+    rec[offset:offset + min(len(text), size)] = text[:size]
+
+
+def statfs(mntfrom="", mnton="", fstype="", flags=0):
+    rec = bytearray(STATFS_SIZE)
+    struct.pack_into("<Q", rec, 8, flags)
+    _put(rec, 280, 16, fstype)
+    _put(rec, 296, 1024, mntfrom)
+    _put(rec, 1320, 1024, mnton)
+    return bytes(rec)
+
+
+def devstat(name, unit, reads=0, writes=0, rbytes=0, wbytes=0, rtime=(0, 0), wtime=(0, 0),
+            busy=(0, 0)):
+    """Times are bintimes, (seconds, 64-bit fraction)."""
+    rec = bytearray(DEVSTAT_SIZE)
+    _put(rec, 44, 16, name)
+    struct.pack_into("<i", rec, 60, unit)
+    struct.pack_into("<4Q", rec, 64, 0, rbytes, wbytes, 0)
+    struct.pack_into("<4Q", rec, 96, 0, reads, writes, 0)
+    struct.pack_into("<qQqQ", rec, 128 + 16, *rtime, *wtime)
+    struct.pack_into("<qQ", rec, 192, *busy)
+    return bytes(rec)
+
+
+def utmpx(user="", line="", host="", sec=0, usec=0, pid=0, type=USER_PROCESS):
+    rec = bytearray(UTMPX_SIZE)
+    struct.pack_into("<h", rec, 0, type)
+    struct.pack_into("<qq", rec, 8, sec, usec)
+    struct.pack_into("<i", rec, 32, pid)
+    _put(rec, 36, 32, user)
+    _put(rec, 68, 16, line)
+    _put(rec, 84, 128, host)
+    return bytes(rec)

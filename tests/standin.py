@@ -121,3 +121,26 @@ def calls_to(call, key=None):
     """The logged calls of one platform call (and key, if given)."""
     key = None if key is None else key_of(key)
     return [c for c in log() if c.call == call and (key is None or c.key == key)]
+
+
+# Mounts and login records (platform/standin/mount.cpp, utmpx.cpp).
+
+_lib.standin_getfsstat_hold.argtypes = [ctypes.c_int]
+_lib.standin_utmpx_file.argtypes = [ctypes.c_char_p]
+
+
+def getfsstat_hold(hold):
+    """Holds every getfsstat inside the stand-in until released (at most
+    10 seconds); for proving the caller let go of the interpreter lock."""
+    assert _lib.standin_getfsstat_hold(1 if hold else 0) == 0
+
+
+def getfsstat_waiting():
+    """How many getfsstat calls are held now."""
+    return _lib.standin_getfsstat_waiting()
+
+
+def utmpx_file(path):
+    """Read login records from path (in the host's utmp format); None for
+    the host's own. reset() leaves this alone."""
+    assert _lib.standin_utmpx_file(None if path is None else str(path).encode()) == 0

@@ -50,6 +50,8 @@ def process_rows(out):
 
 
 @pytest.mark.parametrize("argv,shown,more", [((), 20, 5), (("--all",), 25, 0)])
+
+
 def test_process_listing(procs, capsys, argv, shown, more):
     out = report(capsys, *argv)
     rows = process_rows(out)
@@ -78,6 +80,8 @@ def test_json_holds_every_section(capsys):
     (0, "system calls not counted by this host", None),
     (7, "7 system calls", 7),
 ])
+
+
 def test_system_calls_the_host_does_not_count(capsys, calls, text, value):
     standin.sysctl_answer("vm.stats.sys.v_syscall", struct.pack("<I", calls))
     events = [line for line in report(capsys).splitlines() if line.startswith("events")]
@@ -130,3 +134,32 @@ def test_connections_show_a_listener_and_its_owner(capsys):
     assert mine == [{"host": "127.0.0.1", "port": port, "family": 2, "pid": os.getpid(),
                      "fd": fd, "name": q.proc_name(os.getpid())}]
     assert f"  127.0.0.1:{port} " in text
+
+
+@pytest.mark.parametrize("present", [True, False])
+
+
+def test_sensors_said_plainly_where_absent(capsys, present):
+    for name, value in zip(("hw.acpi.battery.life", "hw.acpi.battery.time", "hw.acpi.acline"),
+                           (40, 95, 0)):
+        if present:
+            standin.sysctl_answer(name, struct.pack("<i", value))
+        else:
+            standin.sysctl_error(name, errno.ENOENT)
+    for cpu in range(os.cpu_count()):
+        if present:
+            standin.sysctl_answer(f"dev.cpu.{cpu}.temperature", struct.pack("<i", 3231))
+            standin.sysctl_answer(f"dev.cpu.{cpu}.coretemp.tjmax", struct.pack("<i", 3731))
+        else:
+            standin.sysctl_error(f"dev.cpu.{cpu}.temperature", errno.ENOENT)
+    out = report(capsys)
+    sensors = json.loads(report(capsys, "--json"))["sensors"]
+    if present:
+        assert "battery            40%, 1h 35m left, off external power" in out
+        assert "  cpu0   50 C (max 100 C)" in out
+        assert sensors["battery"]["percent"] == 40 and sensors["temperatures"][0]["celsius"] == 50
+    else:
+        assert "battery            no battery" in out
+        assert "cpu temperature    no temperature sensors" in out
+        assert sensors == {"battery": {"absent": "no battery"},
+                           "temperatures": {"absent": "no temperature sensors"}}

@@ -354,6 +354,69 @@ def interfaces(run):
     return Section("interfaces", f"Network interfaces ({len(data)})", data, lines)
 
 
+def disks(run):
+    parts = q.disk_partitions()
+    counters = q.disk_io_counters()
+    data = {
+        "partitions": [{"device": d, "mountpoint": m, "fstype": t, "options": o}
+                       for d, m, t, o in parts],
+        "io": {name: dict(zip(("reads", "writes", "read_bytes", "write_bytes", "read_ms",
+                               "write_ms", "busy_ms"), values))
+               for name, values in sorted(counters.items())},
+    }
+    lines = [f"{len(parts)} mounted file systems",
+             f"  {'DEVICE':<24} {'MOUNT POINT':<28} {'TYPE':<10} OPTIONS"]
+    lines += [f"  {d[:24]:<24} {m[:28]:<28} {t[:10]:<10} {o}" for d, m, t, o in parts]
+    lines.append(f"I/O of {len(counters)} devices")
+    lines.append(f"  {'DEVICE':<12} {'READS':>10} {'WRITES':>10} {'READ':>8} {'WRITTEN':>8} "
+                 f"{'READ MS':>9} {'WRITE MS':>9} {'BUSY MS':>9}")
+    for name, d in data["io"].items():
+        lines.append(f"  {name:<12} {d['reads']:>10} {d['writes']:>10} "
+                     f"{human(d['read_bytes']):>8} {human(d['write_bytes']):>8} "
+                     f"{d['read_ms']:>9} {d['write_ms']:>9} {d['busy_ms']:>9}")
+    return Section("disks", "Disks", data, lines)
+
+
+def sensors(run):
+    lines = []
+    try:
+        percent, minutes, plugged = q.sensors_battery()
+        battery = {"percent": percent, "minutes_left": None if minutes < 0 else minutes,
+                   "power_plugged": plugged == 1}
+        left = "unknown" if minutes < 0 else f"{minutes // 60}h {minutes % 60:02d}m"
+        lines.append(f"battery            {percent}%, {left} left, "
+                     f"{'on' if plugged == 1 else 'off'} external power")
+    except NotImplementedError as e:
+        battery = {"absent": str(e)}
+        lines.append(f"battery            {e}")
+    temperatures = []
+    absent = None
+    for n in range(q.cpu_count_logical() or 1):
+        try:
+            current, tjmax = q.sensors_cpu_temperature(n)
+        except NotImplementedError as e:
+            absent = str(e)
+            break
+        temperatures.append({"cpu": n, "celsius": current,
+                             "max_celsius": None if tjmax == -273 else tjmax})
+        limit = "" if tjmax == -273 else f" (max {tjmax} C)"
+        lines.append(f"  cpu{n:<3} {current} C{limit}")
+    if absent is not None and not temperatures:
+        lines.append(f"cpu temperature    {absent}")
+    data = {"battery": battery,
+            "temperatures": temperatures if temperatures else {"absent": absent}}
+    return Section("sensors", "Sensors", data, lines)
+
+
+def users(run):
+    logged = q.users()
+    data = [{"user": u, "terminal": t, "host": h, "since": s, "pid": p}
+            for u, t, h, s, p in logged]
+    lines = [f"{d['user']:<12} {d['terminal']:<10} {stamp(d['since'])}  {d['host']}  "
+             f"(pid {d['pid']})" for d in data] or ["nobody"]
+    return Section("users", f"Users logged in ({len(logged)})", data, lines)
+
+
 def module(run):
     lib = ctypes.PyDLL(q.__file__)
     lib.quarn_sysctl_argmax.restype = ctypes.c_int64
@@ -367,7 +430,8 @@ def module(run):
     return Section("module", "The module", data, lines)
 
 
-SECTIONS = [processes, cpu, memory, this_process, connections, interfaces, module]
+SECTIONS = [processes, cpu, memory, this_process, connections, interfaces, disks, sensors, users,
+            module]
 
 
 def gather(fn, run):

@@ -27,6 +27,9 @@
 #include <netinet/in_pcb.h>  // struct xinpgen, xinpcb
 #include <netinet/tcp_var.h> // struct xtcpcb
 #include <arpa/inet.h>    // inet_ntop, ntohs
+#include <sys/mount.h>    // getfsstat, struct statfs, MNT_*
+#include <devstat.h>      // devstat_checkversion, devstat_getdevs
+#include <utmpx.h>        // setutxent, getutxent, endutxent
 
 namespace bsd {
 using ::pid_t;
@@ -75,5 +78,17 @@ using ::xtcpcb;
 using ::xunpgen;
 using ::xunpcb;
 using ::inet_ntop;
+using ::statfs;
+using ::getfsstat;
+using ::bintime;
+using ::devstat;
+using ::devinfo;
+using ::statinfo;
+using ::devstat_checkversion;
+using ::devstat_getdevs;
+using ::utmpx;
+using ::setutxent;
+using ::getutxent;
+using ::endutxent;
 }  // namespace bsd
 #include "freebsd_if.h"  // network interfaces

@@ -443,3 +443,4 @@ int mallctl(const char *name, void *oldp, std::size_t *oldlenp, void *newp, std:
 // Open-file table and PCB list records.
 #include "freebsd_socket.h"
 #include "freebsd_if.h"  // network interfaces
+#include "freebsd_disk.h"

@@ -49,3 +49,6 @@
 #define ntohs(x) (::bsd::ntohs(x))
 // Interface constants (freebsd_if_clash.h).
 #include "freebsd_if_clash.h"
+// Login record types (freebsd_disk.h).
+#undef USER_PROCESS
+#define USER_PROCESS (::bsd::ut_user_process)

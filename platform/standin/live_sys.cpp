@@ -541,6 +541,15 @@ bool live_swap_devices(std::vector<swap_device> &out) {
     return true;
 }
 
+// For the live answers of other files that honour the same root (live.h).
+std::string host_root_path(const char *path) {
+    return host_path(path);
+}
+
+std::vector<int> host_cpu_map() {
+    return cpu_map();
+}
+
 }  // namespace standin
 
 // Points the live answers of this file at another root for /proc and /sys

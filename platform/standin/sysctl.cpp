@@ -55,12 +55,14 @@ const name_route name_routes[] = {
     {"kern.sched.topology_spec", live_topology_spec},
     {"vm.stats.", live_vm_stats},
     {"dev.cpu.", live_cpu_dev},
+    {"dev.cpu.", live_cpu_temperature},
     {"hw.physmem", live_mem_size},
     {"vfs.bufspace", live_mem_size},
     {"kern.file", live_kern_file},
     {"net.inet.tcp.pcblist", live_pcblist},
     {"net.inet.udp.pcblist", live_pcblist},
     {"net.local.", live_pcblist},
+    {"hw.acpi.", live_acpi},
 };
 
 // The room the caller's buffer gives the answer being built on this thread,

@@ -8,6 +8,7 @@
 #include "arch/posix/priority.h"
 #include "arch/posix/net.h"
 #include "arch/posix/sysctl.h"
+#include "arch/posix/users.h"
 #include "bsd.h"
 
 // FreeBSD's numbers, written out: the host's resource numbers differ.
@@ -30,6 +31,7 @@ static PyMethodDef posix_methods[] = {
     {"proc_priority_get", quarn_proc_priority_get, METH_VARARGS, nullptr},
     {"proc_priority_set", quarn_proc_priority_set, METH_VARARGS, nullptr},
     {"net_if_duplex_speed", quarn_net_if_duplex_speed, METH_VARARGS, nullptr},
+    {"users", quarn_users, METH_VARARGS, nullptr},
     {"proc_is_zombie", quarn_proc_is_zombie, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

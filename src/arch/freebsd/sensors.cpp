@@ -1,0 +1,63 @@
+#include "arch/freebsd/sensors.h"
+
+#include <cerrno>
+
+#include "arch/all/errors.h"
+#include "arch/all/str.h"
+#include "arch/posix/sysctl.h"
+
+// Reads an int parameter. On failure the pending exception is replaced: a
+// missing parameter is a missing feature, told by absent_msg. errno is
+// cleared first, so only the read's own errno can decide; a failure that
+// set none (a size mismatch) keeps its own exception.
+static int read_sensor(const char *name, int *value, const char *absent_msg) {
+    errno = 0;
+    if (quarn_sysctlbyname(name, value, sizeof(*value)) == 0)
+        return 0;
+    int err = errno;
+    if (err == 0)
+        return -1;
+    PyErr_Clear();
+    if (err == ENOENT) {
+        PyErr_SetString(PyExc_NotImplementedError, absent_msg);
+        return -1;
+    }
+    errno = err;
+    quarn_oserror();
+    return -1;
+}
+
+extern "C" PyObject *quarn_sensors_battery(PyObject *, PyObject *) {
+    int percent, minsleft, power_plugged;
+    if (read_sensor("hw.acpi.battery.life", &percent, "no battery") != 0 ||
+        read_sensor("hw.acpi.battery.time", &minsleft, "no battery") != 0 ||
+        read_sensor("hw.acpi.acline", &power_plugged, "no battery") != 0)
+        return nullptr;
+    return Py_BuildValue("iii", percent, minsleft, power_plugged);
+}
+
+// Tenths of a kelvin as whole degrees Celsius, truncated toward zero.
+// Widened first, so no kernel value can overflow the subtraction.
+static int celsius(int decikelvin) {
+    return static_cast<int>((static_cast<long long>(decikelvin) - 2731) / 10);
+}
+
+extern "C" PyObject *quarn_sensors_cpu_temperature(PyObject *, PyObject *args) {
+    int cpu;
+    if (!PyArg_ParseTuple(args, "i", &cpu))
+        return nullptr;
+    // Fits "dev.cpu.%d.coretemp.tjmax" with any int, so a name is never cut.
+    char name[40];
+    int value;
+    str_format(name, sizeof(name), "dev.cpu.%d.temperature", cpu);
+    if (read_sensor(name, &value, "no temperature sensors") != 0)
+        return nullptr;
+    int current = celsius(value);
+    int tjmax = -273;
+    str_format(name, sizeof(name), "dev.cpu.%d.coretemp.tjmax", cpu);
+    if (quarn_sysctlbyname(name, &value, sizeof(value)) == 0)
+        tjmax = celsius(value);
+    else
+        PyErr_Clear();
+    return Py_BuildValue("ii", current, tjmax);
+}
