@@ -7,6 +7,7 @@
 #include "arch/freebsd/cpu.h"
 #include "arch/freebsd/mem.h"
 #include "arch/freebsd/proc.h"
+#include "arch/freebsd/proc_files.h"
 #include "arch/posix/posix.h"
 
 extern "C" {
@@ -49,8 +50,12 @@ extern "C" PyObject *quarn_check_pid_range(PyObject *, PyObject *args) {
 
 static PyMethodDef mod_methods[] = {
     {"proc_name", quarn_proc_name, METH_VARARGS, nullptr},
+    {"proc_num_fds", quarn_proc_num_fds, METH_VARARGS, nullptr},
     {"proc_oneshot_info", quarn_proc_oneshot_info, METH_VARARGS, nullptr},
+    {"proc_open_files", quarn_proc_open_files, METH_VARARGS, nullptr},
+    {"proc_threads", quarn_proc_threads, METH_VARARGS, nullptr},
     {"proc_num_threads", quarn_proc_num_threads, METH_VARARGS, nullptr},
+    {"proc_memory_maps", quarn_proc_memory_maps, METH_VARARGS, nullptr},
     {"boot_time", quarn_boot_time, METH_VARARGS, nullptr},
     {"cpu_count_logical", quarn_cpu_count_logical, METH_VARARGS, nullptr},
     {"cpu_stats", quarn_cpu_stats, METH_VARARGS, nullptr},
