@@ -168,7 +168,8 @@ extern "C" PyObject *quarn_proc_num_fds(PyObject *, PyObject *args) {
     heap_array<bsd::kinfo_file> files(fetch_files(pid, &count));
     if (files.ptr == nullptr)
         return nullptr;
-    return Py_BuildValue("i", count);
+    // A count of 0 or less is an empty table, not a negative number of files.
+    return Py_BuildValue("i", count > 0 ? count : 0);
 }
 
 extern "C" PyObject *quarn_proc_threads(PyObject *, PyObject *args) {
