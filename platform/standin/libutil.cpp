@@ -291,16 +291,20 @@ bool add_ctty(int procdir, entry_array<bsd::kinfo_file> &table) {
     return true;
 }
 
-// The numeric entries of an open directory, in ascending order.
-std::vector<int> descriptors(DIR *d) {
+// The numeric entries of an open directory, in ascending order, less the
+// descriptors the answer itself holds open (when a process asks about
+// itself).
+std::vector<int> descriptors(DIR *d, const int *own, std::size_t nown) {
     std::vector<int> fds;
     while (dirent *e = ::readdir(d)) {
         long v = 0;
         const char *s = e->d_name;
         for (; *s >= '0' && *s <= '9' && v <= INT_MAX; s++)
             v = v * 10 + (*s - '0');
-        if (*s == '\0' && s != e->d_name && v <= INT_MAX)
-            fds.push_back(static_cast<int>(v));
+        if (*s != '\0' || s == e->d_name || v > INT_MAX ||
+            std::find(own, own + nown, static_cast<int>(v)) != own + nown)
+            continue;
+        fds.push_back(static_cast<int>(v));
         if (fds.size() >= max_table_entries)
             break;
     }
@@ -327,7 +331,13 @@ bsd::kinfo_file *live_getfile(int pid, int *cntp) {
         return fail<bsd::kinfo_file>(err);
     }
     fd_owner infodir(::openat(procdir.fd, "fdinfo", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    std::vector<int> fds = descriptors(fddir.dir);
+    int own[3] = {-1, -1, -1};
+    if (pid == ::getpid()) {
+        own[0] = procdir.fd;
+        own[1] = ::dirfd(fddir.dir);
+        own[2] = infodir.fd;
+    }
+    std::vector<int> fds = descriptors(fddir.dir, own, 3);
 
     entry_array<bsd::kinfo_file> table;
     // FreeBSD's order: the text, the terminal, the working and root directory.
