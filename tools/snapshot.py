@@ -149,11 +149,41 @@ def section_module():
     print(f"functions served   {len(functions)}")
 
 
+def section_this_process(largest=5):
+    """What the snapshot's own process holds: files, threads, memory map."""
+    pid = os.getpid()
+    page = q.getpagesize()
+    heading(f"This process ({pid})")
+    files = q.proc_open_files(pid)
+    print(f"descriptors        {q.proc_num_fds(pid)} (kernel pseudo-entries included), "
+          f"{len(files)} on regular files")
+    for path, fd in files:
+        print(f"  {'text' if fd == -5 else fd:>5}  {path}")
+    threads = q.proc_threads(pid)
+    print(f"threads            {len(threads)}")
+    for tid, user, system in threads:
+        print(f"  {tid:>7}  user {user:.2f}s, system {system:.2f}s")
+    maps = q.proc_memory_maps(pid)
+    kinds = {}
+    for _, _, where, resident, private, _, _ in maps:
+        kind = where if where.startswith("[") else "file"
+        count, pages, own = kinds.get(kind, (0, 0, 0))
+        kinds[kind] = (count + 1, pages + resident, own + private)
+    print(f"memory maps        {len(maps)} mappings")
+    for kind, (count, pages, own) in sorted(kinds.items(), key=lambda k: -k[1][1]):
+        print(f"  {kind:<10} {count:>5} mappings, {human(pages * page):>7} resident, "
+              f"{human(own * page):>7} private")
+    print("largest resident")
+    for addr, perms, where, resident, _, _, _ in sorted(maps, key=lambda m: -m[3])[:largest]:
+        print(f"  {human(resident * page):>7}  {perms}  {addr:<31}  {where}")
+
+
 def main():
     print(f"Snapshot of {os.uname().nodename} at {time.strftime('%Y-%m-%d %H:%M:%S %Z')}")
     section_processes()
     section_cpu()
     section_memory()
+    section_this_process()
     section_module()
     return 0
 
