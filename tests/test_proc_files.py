@@ -7,6 +7,7 @@ import os
 import subprocess
 import sys
 import textwrap
+import time
 
 import pytest
 
@@ -228,37 +229,26 @@ def mapping(path=b"", **fields):
 
 
 class TestInjectedFiles:
-    def test_only_regular_vnodes_are_listed_pseudo_entries_too(self, files):
-        files([vnode("/bin/x", -5), vnode("/", -1, KF_VTYPE_VDIR),
-               kinfo_file(kf_type=KF_TYPE_SOCKET, kf_fd=3, kf_vnode_type=KF_VTYPE_VREG),
-               kinfo_file("/p", kf_type=KF_TYPE_PIPE, kf_fd=4),
-               vnode("/etc/a", 5), vnode("/etc/a", 9), vnode("/tmp", 6, KF_VTYPE_VDIR)])
-        assert q.proc_open_files(FAKE_PID) == [("/bin/x", -5), ("/etc/a", 5), ("/etc/a", 9)]
-        assert q.proc_num_fds(FAKE_PID) == 7
+    @pytest.mark.parametrize("entries, listed", [
+        ([vnode("/bin/x", -5), vnode("/", -1, KF_VTYPE_VDIR),
+          kinfo_file(kf_type=KF_TYPE_SOCKET, kf_fd=3, kf_vnode_type=KF_VTYPE_VREG),
+          kinfo_file("/p", kf_type=KF_TYPE_PIPE, kf_fd=4), vnode("/etc/a", 5),
+          vnode("/etc/a", 9)], [("/bin/x", -5), ("/etc/a", 5), ("/etc/a", 9)]),
+        ([vnode("/", -1, KF_VTYPE_VDIR), kinfo_file(kf_type=KF_TYPE_SOCKET, kf_fd=0)], []),
+        ([vnode(b"/" + b"a" * (PATH_LEN - 1), 3)], [("/" + "a" * (PATH_LEN - 1), 3)]),
+        ([vnode(b"/tmp/\xff", 3)], [("/tmp/\udcff", 3)]),
+    ])
+    def test_regular_vnodes_are_listed_and_every_entry_counted(self, files, entries, listed):
+        files(entries)
+        assert q.proc_open_files(FAKE_PID) == listed
+        assert q.proc_num_fds(FAKE_PID) == len(entries)
 
-    def test_no_regular_file_gives_an_empty_list_but_a_count(self, files):
-        files([vnode("/", -1, KF_VTYPE_VDIR), kinfo_file(kf_type=KF_TYPE_SOCKET, kf_fd=0)])
-        assert q.proc_open_files(FAKE_PID) == []
-        assert q.proc_num_fds(FAKE_PID) == 2
-
-    @pytest.mark.parametrize("count", [0, -1, -2 ** 31])
-    def test_a_count_of_zero_or_less_is_an_empty_table(self, files, count):
+    @pytest.mark.parametrize("count, listed, counted", [
+        (0, [], 0), (-1, [], 0), (-2 ** 31, [], 0), (50, [("/etc/a", 3)], 50)])
+    def test_count_against_the_array(self, files, count, listed, counted):
         files([vnode("/etc/a", 3)], count=count)
-        assert q.proc_open_files(FAKE_PID) == []
-        assert q.proc_num_fds(FAKE_PID) == 0
-
-    def test_a_count_beyond_the_entries_reads_no_further(self, files):
-        files([vnode("/etc/a", 3)], count=50)
-        assert q.proc_open_files(FAKE_PID) == [("/etc/a", 3)]
-        assert q.proc_num_fds(FAKE_PID) == 50
-
-    def test_path_filling_its_field_without_nul_stops_there(self, files):
-        files([vnode(b"/" + b"a" * (PATH_LEN - 1), 3)])
-        assert q.proc_open_files(FAKE_PID) == [("/" + "a" * (PATH_LEN - 1), 3)]
-
-    def test_undecodable_path_bytes(self, files):
-        files([vnode(b"/tmp/\xff", 3)])
-        assert q.proc_open_files(FAKE_PID) == [("/tmp/\udcff", 3)]
+        assert q.proc_open_files(FAKE_PID) == listed
+        assert q.proc_num_fds(FAKE_PID) == counted
 
 
 class TestInjectedMaps:
@@ -355,6 +345,27 @@ def inject_null(call, outcome):
                  standin.error(errno.ESRCH) if outcome == "gone" else standin.answer())
 
 
+@pytest.fixture
+def zombie():
+    pid = os.fork()
+    if pid == 0:
+        os._exit(0)
+    for _ in range(1000):
+        with open(f"/proc/{pid}/stat") as f:
+            if f.read().rsplit(")", 1)[1].split()[0] == "Z":
+                break
+        time.sleep(0.01)
+    yield pid
+    os.waitpid(pid, 0)
+
+
+@pytest.mark.parametrize("fn, call", TABLE_FUNCTIONS)
+def test_a_zombies_tables_are_refused(zombie, fn, call):
+    with pytest.raises(ProcessLookupError) as e:
+        fn(zombie)
+    assert e.value.strerror == f"{os.strerror(errno.ESRCH)} (originated from {call}())"
+
+
 class TestNullTables:
     @pytest.mark.parametrize("fn, call", TABLE_FUNCTIONS)
     @pytest.mark.parametrize("outcome, exc, message", OUTCOMES)
@@ -372,14 +383,6 @@ class TestNullTables:
             fn(FAKE_PID)
         assert e.value.strerror.endswith("(originated from sysctl(kinfo_proc))")
         assert standin.calls_to(call) == []
-
-    @pytest.mark.parametrize("fn", [q.proc_open_files, q.proc_num_fds, q.proc_threads,
-                                    q.proc_memory_maps])
-    def test_parser_errors(self, fn):
-        with pytest.raises(TypeError):
-            fn("1")
-        with pytest.raises(OverflowError):
-            fn(2 ** 31)
 
 
 class TestLeaks:

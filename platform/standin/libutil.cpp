@@ -225,25 +225,6 @@ bool fill_entry(int pid, int dir, int infodir, const char *name, int fd, bsd::ki
     return true;
 }
 
-// The controlling terminal's device from field 7 of /proc/PID/stat; 0 if none.
-unsigned long long ctty_device(int procdir) {
-    fd_owner fd(::openat(procdir, "stat", O_RDONLY | O_CLOEXEC));
-    if (fd.fd < 0)
-        return 0;
-    char buf[1024];
-    ssize_t n = ::read(fd.fd, buf, sizeof(buf) - 1);
-    if (n <= 0)
-        return 0;
-    std::string_view text(buf, static_cast<std::size_t>(n));
-    std::size_t close = text.rfind(')');
-    if (close == std::string_view::npos)
-        return 0;
-    std::string_view f[6];  // f[0] is field 3, the state
-    if (split_words(text.substr(close + 1), f, 6) < 6)
-        return 0;
-    return to_ull(f[4]);
-}
-
 // The terminal's path: Unix98 slaves are /dev/pts/N; others are named by
 // the host's device table.
 bool ctty_path(unsigned long long tty_nr, char *path, std::size_t size) {
@@ -272,8 +253,7 @@ bool ctty_path(unsigned long long tty_nr, char *path, std::size_t size) {
 
 // The controlling terminal entry, when the process has one; false when the
 // table cannot grow.
-bool add_ctty(int procdir, entry_array<bsd::kinfo_file> &table) {
-    unsigned long long tty_nr = ctty_device(procdir);
+bool add_ctty(unsigned long long tty_nr, entry_array<bsd::kinfo_file> &table) {
     if (tty_nr == 0)
         return true;
     bsd::kinfo_file *kf = table.add();
@@ -313,7 +293,8 @@ std::vector<int> descriptors(DIR *d, const int *own, std::size_t nown) {
 }
 
 bsd::kinfo_file *live_getfile(int pid, int *cntp) {
-    if (pid < 0 || !is_process(pid))
+    process_stat stat;
+    if (pid < 0 || !is_process(pid) || !read_process_stat(pid, stat) || stat.exited)
         return fail<bsd::kinfo_file>(ESRCH);
     char path[64];
     std::snprintf(path, sizeof(path), "/proc/%d", pid);
@@ -348,7 +329,7 @@ bsd::kinfo_file *live_getfile(int pid, int *cntp) {
                   {"cwd", KF_FD_TYPE_CWD}, {"root", KF_FD_TYPE_ROOT}};
     for (const auto &p : pseudo) {
         if (p.name == nullptr) {
-            if (!add_ctty(procdir.fd, table))
+            if (!add_ctty(stat.tty_nr, table))
                 return fail<bsd::kinfo_file>(ENOMEM);
             continue;
         }
@@ -372,6 +353,30 @@ bsd::kinfo_file *live_getfile(int pid, int *cntp) {
 }
 
 }  // namespace
+
+bool read_process_stat(int pid, process_stat &out) {
+    char path[64];
+    std::snprintf(path, sizeof(path), "/proc/%d/stat", pid);
+    fd_owner fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (fd.fd < 0)
+        return false;
+    char buf[1024];
+    ssize_t n = ::read(fd.fd, buf, sizeof(buf) - 1);
+    if (n <= 0)
+        return false;
+    std::string_view text(buf, static_cast<std::size_t>(n));
+    std::size_t close = text.rfind(')');
+    if (close == std::string_view::npos)
+        return false;
+    std::string_view f[18];  // f[0] is field 3, the state
+    if (split_words(text.substr(close + 1), f, 18) < 18)
+        return false;
+    // A zombie whose other threads still run is not one.
+    out.exited = (f[0] == "Z" || f[0] == "X") && to_ll(f[17]) <= 1;
+    out.tty_nr = to_ull(f[4]);
+    return true;
+}
+
 }  // namespace standin
 
 namespace bsd {

@@ -30,6 +30,15 @@ struct fd_owner {
     }
 };
 
+// What the tables need from /proc/PID/stat: whether the process has exited
+// (FreeBSD refuses both tables of an exiting process) and its terminal.
+struct process_stat {
+    bool exited = false;
+    unsigned long long tty_nr = 0;
+};
+// False when the process is gone.
+bool read_process_stat(int pid, process_stat &out);
+
 // A null result with errno as the failure left it.
 template <class T> T *fail(int err) {
     errno = err;

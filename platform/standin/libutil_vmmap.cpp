@@ -209,7 +209,8 @@ class smaps_parser {
 };
 
 bsd::kinfo_vmentry *live_getvmmap(int pid, int *cntp) {
-    if (pid < 0 || !is_process(pid))
+    process_stat stat;
+    if (pid < 0 || !is_process(pid) || !read_process_stat(pid, stat) || stat.exited)
         return fail<bsd::kinfo_vmentry>(ESRCH);
     char path[64];
     std::snprintf(path, sizeof(path), "/proc/%d/smaps", pid);

@@ -11,14 +11,11 @@
 
 #include <cerrno>
 #include <climits>
-#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "standin/freebsd.h"
@@ -195,38 +192,6 @@ TEST(DescriptorsOf, ControllingTerminalFollowsTheText) {
     EXPECT_EQ(t.arr.get()[1].kf_fd, KF_FD_TYPE_CTTY);
     EXPECT_EQ(t.arr.get()[1].kf_vnode_type, KF_VTYPE_VCHR);
     EXPECT_EQ(t.arr.get()[1].kf_path, slave);
-}
-
-TEST(DescriptorsOf, NoSuchProcessOrAThread) {
-    std::thread th;
-    pid_t tid = 0;
-    bool stop = false;
-    std::mutex m;
-    std::condition_variable cv;
-    th = std::thread([&] {
-        std::unique_lock lock(m);
-        tid = gettid();
-        cv.notify_all();
-        cv.wait(lock, [&] { return stop; });
-    });
-    {
-        std::unique_lock lock(m);
-        cv.wait(lock, [&] { return tid != 0; });
-    }
-    for (pid_t pid : {tid, pid_t(-1), pid_t(INT_MAX)}) {
-        auto t = files_of(pid);
-        EXPECT_EQ(t.arr, nullptr);
-        EXPECT_EQ(t.err, ESRCH) << pid;
-        auto m2 = map_of(pid);
-        EXPECT_EQ(m2.arr, nullptr);
-        EXPECT_EQ(m2.err, ESRCH) << pid;
-    }
-    {
-        std::lock_guard lock(m);
-        stop = true;
-    }
-    cv.notify_all();
-    th.join();
 }
 
 const bsd::kinfo_vmentry *mapping_at(const table<bsd::kinfo_vmentry> &t, const void *addr) {
