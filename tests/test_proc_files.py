@@ -416,10 +416,10 @@ def test_snapshot_shows_this_process(tmp_path):
     import snapshot
     held = tmp_path / "held"
     with open(held, "w") as f:
-        section = snapshot.this_process(None)
+        section, fd = snapshot.this_process(None), f.fileno()
     data = section.data
-    assert {"fd": f.fileno(), "path": str(held)} in data["open_files"]
-    assert f"{f.fileno():>5}  {held}" in section.lines
+    assert {"fd": fd, "path": str(held)} in data["open_files"]
+    assert f"  {fd:>5}  {held}" in section.lines
     assert sorted(t["tid"] for t in data["threads"]) == sorted(
         int(n) for n in os.listdir("/proc/self/task"))
     assert sum(k["mappings"] for k in data["maps"]["kinds"].values()) == data["maps"]["count"]

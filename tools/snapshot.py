@@ -241,7 +241,8 @@ def this_process(run, largest=5):
     }
     lines = [f"descriptors        {fds} (kernel pseudo-entries included), "
              f"{len(files)} on regular files"]
-    lines += [f"  {'text' if fd == -5 else fd:>5}  {path}" for path, fd in files]
+    # A file that has lost its last name has none to show.
+    lines += [f"  {'text' if fd == -5 else fd:>5}  {path or '(deleted)'}" for path, fd in files]
     lines.append(f"threads            {len(threads)}")
     lines += [f"  {tid:>7}  user {user:.2f}s, system {system:.2f}s"
               for tid, user, system in threads]
