@@ -13,6 +13,7 @@
 #include "arch/freebsd/proc_ctl.h"
 #include "arch/freebsd/proc_path.h"
 #include "arch/freebsd/sensors.h"
+#include "arch/freebsd/proc_files.h"
 #include "arch/posix/posix.h"
 
 extern "C" {
@@ -58,12 +59,16 @@ static PyMethodDef mod_methods[] = {
     {"proc_cwd", quarn_proc_cwd, METH_VARARGS, nullptr},
     {"proc_environ", quarn_proc_environ, METH_VARARGS, nullptr},
     {"proc_name", quarn_proc_name, METH_VARARGS, nullptr},
+    {"proc_num_fds", quarn_proc_num_fds, METH_VARARGS, nullptr},
     {"proc_oneshot_info", quarn_proc_oneshot_info, METH_VARARGS, nullptr},
+    {"proc_open_files", quarn_proc_open_files, METH_VARARGS, nullptr},
+    {"proc_threads", quarn_proc_threads, METH_VARARGS, nullptr},
     {"proc_num_threads", quarn_proc_num_threads, METH_VARARGS, nullptr},
     {"proc_cpu_affinity_get", quarn_proc_cpu_affinity_get, METH_VARARGS, nullptr},
     {"proc_cpu_affinity_set", quarn_proc_cpu_affinity_set, METH_VARARGS, nullptr},
     {"proc_exe", quarn_proc_exe, METH_VARARGS, nullptr},
     {"proc_getrlimit", quarn_proc_getrlimit, METH_VARARGS, nullptr},
+    {"proc_memory_maps", quarn_proc_memory_maps, METH_VARARGS, nullptr},
     {"proc_net_connections", quarn_proc_net_connections, METH_VARARGS, nullptr},
     {"proc_setrlimit", quarn_proc_setrlimit, METH_VARARGS, nullptr},
     {"boot_time", quarn_boot_time, METH_VARARGS, nullptr},

@@ -133,3 +133,51 @@ def utmpx(user="", line="", host="", sec=0, usec=0, pid=0, type=USER_PROCESS):
     _put(rec, 68, 16, line)
     _put(rec, 84, 128, host)
     return bytes(rec)
+# kinfo_file and kinfo_vmentry field offsets (FreeBSD amd64).
+KF = {
+    "kf_structsize": (0, "i"),
+    "kf_type": (4, "i"),
+    "kf_fd": (8, "i"),
+    "kf_vnode_type": (32, "i"),
+    "kf_sock_domain": (36, "i"),
+    "kf_sock_type": (40, "i"),
+    "kf_sock_protocol": (44, "i"),
+}
+KF_PATH = 368
+KVE = {
+    "kve_structsize": (0, "i"),
+    "kve_type": (4, "i"),
+    "kve_start": (8, "Q"),
+    "kve_end": (16, "Q"),
+    "kve_resident": (48, "i"),
+    "kve_private_resident": (52, "i"),
+    "kve_protection": (56, "i"),
+    "kve_ref_count": (60, "i"),
+    "kve_shadow_count": (64, "i"),
+}
+KVE_PATH = 136
+PATH_LEN = 1024
+
+
+def _entry(size, offsets, path_at, path, fields):
+    buf = bytearray(size)
+    for name, value in fields.items():
+        off, fmt = offsets[name]
+        struct.pack_into("<" + fmt, buf, off, value)
+    if isinstance(path, str):
+        path = path.encode()
+    assert len(path) <= PATH_LEN  # a full field keeps no NUL
+    buf[path_at:path_at + len(path)] = path
+    return bytes(buf)
+
+
+def kinfo_file(path=b"", **fields):
+    """One kinfo_file entry; kf_structsize is filled in unless given."""
+    fields.setdefault("kf_structsize", KINFO_FILE_SIZE)
+    return _entry(KINFO_FILE_SIZE, KF, KF_PATH, path, fields)
+
+
+def kinfo_vmentry(path=b"", **fields):
+    """One kinfo_vmentry entry; kve_structsize is filled in unless given."""
+    fields.setdefault("kve_structsize", KINFO_VMENTRY_SIZE)
+    return _entry(KINFO_VMENTRY_SIZE, KVE, KVE_PATH, path, fields)

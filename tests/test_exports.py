@@ -24,6 +24,7 @@ HELPERS = [
     "quarn_kinfo_proc", "is_zombie", "quarn_pid_exists", "quarn_raise_for_pid", "_quarn_pids",
     "quarn_pids", "quarn_proc_is_zombie",
     "quarn_proc_oneshot_info", "quarn_proc_name", "quarn_proc_num_threads",
+    "quarn_proc_open_files", "quarn_proc_num_fds", "quarn_proc_threads", "quarn_proc_memory_maps",
 ]
 
 # Host C library names the stand-in must never define unmangled.

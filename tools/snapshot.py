@@ -417,6 +417,50 @@ def users(run):
     return Section("users", f"Users logged in ({len(logged)})", data, lines)
 
 
+def process_files(run, largest=5):
+    """What the snapshot's own process holds: files, threads, memory map."""
+    pid = os.getpid()
+    page = q.getpagesize()
+    files = q.proc_open_files(pid)
+    fds = q.proc_num_fds(pid)
+    threads = q.proc_threads(pid)
+    maps = q.proc_memory_maps(pid)
+    kinds = {}
+    for _, _, where, resident, private, _, _ in maps:
+        kind = where if where.startswith("[") else "file"
+        k = kinds.setdefault(kind, {"mappings": 0, "resident": 0, "private": 0})
+        k["mappings"] += 1
+        k["resident"] += resident * page
+        k["private"] += private * page
+    top = sorted(maps, key=lambda m: -m[3])[:largest]
+    data = {
+        "pid": pid, "descriptors": fds,
+        "open_files": [{"fd": fd, "path": path} for path, fd in files],
+        "threads": [{"tid": tid, "user": user, "system": system}
+                    for tid, user, system in threads],
+        "maps": {"count": len(maps), "kinds": kinds,
+                 "largest": [{"range": addr, "perms": perms, "path": where,
+                              "resident": resident * page}
+                             for addr, perms, where, resident, _, _, _ in top]},
+    }
+    lines = [f"descriptors        {fds} (kernel pseudo-entries included), "
+             f"{len(files)} on regular files"]
+    # A file that has lost its last name has none to show.
+    lines += [f"  {'text' if fd == -5 else fd:>5}  {path or '(deleted)'}" for path, fd in files]
+    lines.append(f"threads            {len(threads)}")
+    lines += [f"  {tid:>7}  user {user:.2f}s, system {system:.2f}s"
+              for tid, user, system in threads]
+    lines.append(f"memory maps        {len(maps)} mappings")
+    for kind, k in sorted(kinds.items(), key=lambda item: -item[1]["resident"]):
+        lines.append(f"  {kind:<10} {k['mappings']:>5} mappings, {human(k['resident']):>7} "
+                     f"resident, {human(k['private']):>7} private")
+    lines.append("largest resident")
+    lines += [f"  {human(m['resident']):>7}  {m['perms']}  {m['range']:<31}  {m['path']}"
+              for m in data["maps"]["largest"]]
+    return Section("process_files", f"Files, threads and maps of this process ({pid})", data,
+                   lines)
+
+
 def module(run):
     lib = ctypes.PyDLL(q.__file__)
     lib.quarn_sysctl_argmax.restype = ctypes.c_int64
@@ -430,8 +474,8 @@ def module(run):
     return Section("module", "The module", data, lines)
 
 
-SECTIONS = [processes, cpu, memory, this_process, connections, interfaces, disks, sensors, users,
-            module]
+SECTIONS = [processes, cpu, memory, this_process, process_files, connections, interfaces, disks,
+            sensors, users, module]
 
 
 def gather(fn, run):

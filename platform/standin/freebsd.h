@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "freebsd_net.h"
+#include "freebsd_files.h"
 
 namespace bsd {
 
