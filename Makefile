@@ -52,3 +52,13 @@ bench: build
 
 clean:
 	rm -rf build
+
+# Coverage-guided fuzzing of the walkers of kernel answers (clang, libFuzzer,
+# ASan+UBSan); never part of `make test`. FUZZ_RUNS, FUZZ_TARGETS as in
+# fuzz/run.sh.
+.PHONY: fuzz
+fuzz:
+	@CXX=clang++ cmake -S fuzz -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ \
+	  -DPython3_EXECUTABLE=$(PY) >/dev/null
+	@cmake --build build/fuzz -j $(JOBS) --target quarn_fuzz -- --no-print-directory
+	@fuzz/run.sh
