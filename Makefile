@@ -62,3 +62,9 @@ fuzz:
 	  -DPython3_EXECUTABLE=$(PY) >/dev/null
 	@cmake --build build/fuzz -j $(JOBS) --target quarn_fuzz -- --no-print-directory
 	@fuzz/run.sh
+
+# The churn and thread tests at length (bounded by time and count).
+.PHONY: stress
+stress: build
+	@v=$(call ver,$(PY)); QUARN_STRESS=1 PYTHONPATH=build/py$$v:$(DIST) \
+	  $(PY) -m pytest -q -p no:cacheprovider tests/test_churn.py
