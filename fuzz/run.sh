@@ -16,7 +16,7 @@ for t in $targets; do
     artifacts=$build/artifacts/$t
     mkdir -p "$corpus" "$artifacts" "fuzz/regressions/$t"
     if [ -z "$(ls -A "$corpus")" ]; then
-        QUARN_FUZZ_TARGET=$t QUARN_FUZZ_SEED=$corpus "$bin" || exit 1
+        QUARN_FUZZ_TARGET=$t QUARN_FUZZ_SEED=$corpus "$bin" >/dev/null || exit 1
     fi
     log=$build/logs/$t.log
     QUARN_FUZZ_TARGET=$t nice -n 10 "$bin" -runs="$runs" -timeout=10 -rss_limit_mb=2048 \
@@ -25,7 +25,9 @@ for t in $targets; do
     rc=$?
     execs=$(grep -o 'number_of_executed_units: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*$')
     cov=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -1)
-    if [ $rc -eq 0 ]; then
+    if grep -q 'not in the module yet' "$log"; then
+        result="skipped: $(grep -m1 -o '[a-z_]* is not in the module yet' "$log")"
+    elif [ $rc -eq 0 ]; then
         result="no finding"
     else
         result="FINDING: $(grep -m1 -E 'ERROR:|quarn-fuzz:|runtime error|out-of-memory|timeout' "$log" | cut -c1-160)"

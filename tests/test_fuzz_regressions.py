@@ -1,6 +1,7 @@
 """The inputs kept under fuzz/regressions/ replayed through the injection
 interface: the harness's checks, without the fuzzer."""
 
+import ast
 import os
 import struct
 import tempfile
@@ -40,7 +41,7 @@ def read_targets():
                 key = words[2].strip()
                 cur["slots"].append((words[1], "" if key == "-" else key))
             else:
-                cur["calls"].append((words[1], eval(words[2])))  # a literal tuple
+                cur["calls"].append((words[1], ast.literal_eval(words[2])))
     return targets
 
 
@@ -90,6 +91,9 @@ def install(slots, data, root):
 @pytest.mark.parametrize("target,path", list(inputs()))
 def test_regression_input(target, path):
     t = TARGETS[target]
+    missing = [name for name, _ in t["calls"] if not hasattr(_quarn_bsd, name)]
+    if missing:
+        pytest.skip(f"not built yet: {missing}")
     with open(path, "rb") as f:
         data = f.read()
     with tempfile.TemporaryDirectory() as root:
