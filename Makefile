@@ -68,4 +68,4 @@ fuzz:
 .PHONY: stress
 stress: build
 	@v=$(call ver,$(PY)); QUARN_STRESS=1 PYTHONPATH=build/py$$v:$(DIST) \
-	  $(PY) -m pytest -q -p no:cacheprovider tests/test_churn.py
+	  $(PY) -m pytest -q -s -p no:cacheprovider tests/test_churn.py
