@@ -1,30 +1,47 @@
 # Quick start: `make run` (snapshot of this machine), `make test` (every test).
 SHELL := /bin/bash
-PYTHONS := $(shell tools/pythons.sh)
+PYTHONS := $(shell tools/pythons.sh 2>/dev/null)
 PY := $(firstword $(PYTHONS))
 JOBS ?= 2
 # Debian's pytest, importable from the pyenv interpreters.
 DIST := /usr/lib/python3/dist-packages
-ASAN_LIBS := $(shell g++ -print-file-name=libasan.so) $(shell g++ -print-file-name=libubsan.so)
+# Asked for only by check, once the compiler is sure to be there.
+ASAN_LIBS = $(shell g++ -print-file-name=libasan.so) $(shell g++ -print-file-name=libubsan.so)
+# Options for the snapshot: make run ARGS="--all" or ARGS="--json".
+ARGS ?=
 
 # build/py3.X for each interpreter; build/asan-py3.X under sanitizers.
 ver = $$($(1) -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+need_python = @[ -n "$(PY)" ] || { echo "no CPython 3.12 or newer found; set PYTHON=..." >&2; exit 1; }
 
 .PHONY: all build run test check bench clean
 
 all: build
 
 build:
+	$(need_python)
+	@tools/deps.sh build $(PYTHONS)
 	@set -e; for py in $(PYTHONS); do \
 	  v=$(call ver,$$py); \
 	  cmake -S . -B build/py$$v -DPython3_EXECUTABLE=$$py >/dev/null; \
 	  cmake --build build/py$$v -j $(JOBS) -- --no-print-directory; \
 	done
 
-run: build
-	@v=$(call ver,$(PY)); PYTHONPATH=build/py$$v $(PY) tools/snapshot.py
+# Builds the module for the one interpreter it runs under and prints only
+# the report; the build's output only when the build fails.
+run:
+	$(need_python)
+	@tools/deps.sh build $(PY)
+	@v=$(call ver,$(PY)); b=build/py$$v; mkdir -p build; \
+	{ { [ -f $$b/Makefile ] || cmake -S . -B $$b -DPython3_EXECUTABLE=$(PY); } && \
+	  cmake --build $$b -j $(JOBS) --target _quarn_bsd; } >build/run.log 2>&1 || \
+	  { cat build/run.log; exit 1; }; \
+	PYTHONPATH=$$b $(PY) tools/snapshot.py $(ARGS)
 
-test: build
+test:
+	$(need_python)
+	@tools/deps.sh test $(PYTHONS)
+	@$(MAKE) --no-print-directory build
 	@set -e; for py in $(PYTHONS); do \
 	  v=$(call ver,$$py); \
 	  echo "== C++ suites, Python $$v"; \
@@ -34,6 +51,8 @@ test: build
 	done
 
 check:
+	$(need_python)
+	@tools/deps.sh test $(PYTHONS)
 	@set -e; for py in $(PYTHONS); do \
 	  v=$(call ver,$$py); \
 	  cmake -S . -B build/asan-py$$v -DPython3_EXECUTABLE=$$py -DQUARN_SANITIZE=ON >/dev/null; \
@@ -47,7 +66,8 @@ check:
 	    PYTHONPATH=build/asan-py$$v:$(DIST) $$py -m pytest -q -p no:cacheprovider tests; \
 	done
 
-bench: build
+bench:
+	@$(MAKE) --no-print-directory build
 	@v=$(call ver,$(PY)); for b in bench/*.py; do PYTHONPATH=build/py$$v:tests $(PY) $$b; done
 
 clean:

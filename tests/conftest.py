@@ -1,3 +1,4 @@
+import ctypes
 import os
 import sys
 
@@ -21,3 +22,12 @@ def live_platform():
 
 
 SANITIZED = bool(os.environ.get("QUARN_SANITIZED"))
+
+
+_libc = ctypes.CDLL(None)
+_libc.__errno_location.restype = ctypes.POINTER(ctypes.c_int)
+
+
+def leave_errno(err):
+    """Leaves err in the C errno, as an earlier failed call would have."""
+    _libc.__errno_location().contents.value = err

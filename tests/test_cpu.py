@@ -11,6 +11,7 @@ import pytest
 
 import _quarn_bsd as q
 import standin
+from conftest import leave_errno
 from leakcheck import assert_flat
 
 TICK = 1.0 / 128
@@ -145,10 +146,25 @@ class TestPerCpuTimes:
         standin.sysctl_answer("kern.cp_time", cp_time(128, 0, 256, 64, 640))
         assert q.per_cpu_times() == [q.cpu_times()]
 
-    def test_cpus_missing_from_a_short_answer_read_as_zero(self):
-        standin.sysctl_answer(HW_NCPU, struct.pack("<i", 3))
-        standin.sysctl_answer("kern.cp_times", cp_time(128, 0, 0, 0, 0))
-        assert q.per_cpu_times() == [(1.0, 0.0, 0.0, 0.0, 0.0)] + [(0.0,) * 5] * 2
+    @pytest.mark.parametrize("count,arrays,extra,read_size", [
+        (struct.pack("<i", 3), 1, b"", 3 * 40),              # fewer CPUs came back
+        (struct.pack("<i", 3), 2, b"\x01" * 20, 3 * 40),     # a partial array is no CPU
+        (b"\xff\xff\xff", 2, b"", 1024 * 40),                # short count: 16,777,215
+        (struct.pack("<i", 2**31 - 1), 3, b"", 1024 * 40),
+        (struct.pack("<i", 1024), 1024, b"", 1024 * 40),
+    ], ids=["short-table", "partial-array", "short-count", "int-max", "max-cpus"])
+    def test_only_cpus_that_came_back_are_listed(self, count, arrays, extra, read_size):
+        standin.sysctl_answer(HW_NCPU, count)
+        standin.sysctl_answer("kern.cp_times", cp_time(128, 0, 0, 0, 0) * arrays + extra)
+        assert q.per_cpu_times() == [(1.0, 0.0, 0.0, 0.0, 0.0)] * arrays
+        assert [c.size for c in standin.calls_to("sysctl", "kern.cp_times")] == [read_size]
+
+    def test_more_cpus_than_any_machine_has_are_refused(self):
+        standin.sysctl_answer(HW_NCPU, struct.pack("<i", 5000))
+        standin.sysctl_answer("kern.cp_times", cp_time(1, 1, 1, 1, 1) * 1025)
+        with pytest.raises(OSError) as exc:
+            q.per_cpu_times()
+        assert exc.value.errno == errno.ENOMEM
 
     def test_more_cpus_than_counted_is_refused(self):
         standin.sysctl_answer(HW_NCPU, struct.pack("<i", 1))
@@ -239,6 +255,12 @@ class TestCpuCountLogical:
         assert q.cpu_count_logical() == 64
         assert [(c.key, c.size) for c in standin.calls_to("sysctl")] == [("6.3", 4)]
 
+    @pytest.mark.parametrize("data,claim", [
+        (b"\xff\xff\xff", None), (b"\x02", None), (struct.pack("<i", 2), 8)])
+    def test_anything_but_a_whole_int_is_no_count(self, data, claim):
+        standin.push("sysctl", HW_NCPU, standin.answer(data, value=claim))
+        assert q.cpu_count_logical() is None
+
     @pytest.mark.parametrize("err", [errno.ENOENT, errno.EPERM, 0])
     def test_failed_read_gives_none_and_no_pending_exception(self, err):
         standin.sysctl_error(HW_NCPU, err)
@@ -271,6 +293,16 @@ class TestCpuFreq:
         assert exc.value.errno == err
         assert exc.value.strerror == os.strerror(err)
         assert "originated" not in str(exc.value)
+
+    @pytest.mark.parametrize("left", [0, errno.ENOENT, errno.EPERM])
+    def test_size_mismatch_stands_whatever_errno_was_left(self, left):
+        standin.push("sysctl", "dev.cpu.0.freq", standin.answer(struct.pack("<i", 1), value=8))
+        leave_errno(left)
+        with pytest.raises(RuntimeError) as exc:
+            q.cpu_freq(0)
+        assert type(exc.value) is RuntimeError
+        assert str(exc.value) == ("sysctlbyname('dev.cpu.0.freq') size mismatch: "
+                                  "returned 8, expected 4")
 
     def test_missing_levels_give_the_empty_text_and_a_debug_line(self, capfd):
         standin.sysctl_answer("dev.cpu.1.freq", struct.pack("<i", 800))

@@ -11,7 +11,7 @@ import pytest
 
 import _quarn_bsd as q
 import standin
-from conftest import SANITIZED
+from conftest import SANITIZED, leave_errno
 from leakcheck import assert_flat
 
 VM_METER = (2, 1)
@@ -54,8 +54,9 @@ def page_size(size):
 
 
 def answer_memory(physmem=u64(1 << 34), active=1, inactive=2, wire=3, cache=None, free=4,
-                  bufspace=12345, vm=None, vm_error=None):
-    """Answers every read of virtual_mem; vm_error fails the vmtotal read."""
+                  bufspace=12345, vm=None, vm_error=None, vm_claim=None):
+    """Answers every read of virtual_mem; vm_error fails the vmtotal read,
+    vm_claim is the length its answer claims."""
     standin.sysctl_answer("hw.physmem", physmem)
     standin.sysctl_answer("vm.stats.vm.v_active_count", u32(active))
     standin.sysctl_answer("vm.stats.vm.v_inactive_count", u32(inactive))
@@ -67,7 +68,8 @@ def answer_memory(physmem=u64(1 << 34), active=1, inactive=2, wire=3, cache=None
     if vm_error is not None:
         standin.sysctl_error(VM_METER, vm_error)
     else:
-        standin.sysctl_answer(VM_METER, vm if vm is not None else vmtotal())
+        standin.push("sysctl", VM_METER,
+                     standin.answer(vm if vm is not None else vmtotal(), value=vm_claim))
 
 
 def answer_paging(swapin=0, swapout=0, vnodein=0, vnodeout=0):
@@ -150,6 +152,20 @@ class TestVirtualMem:
         assert exc.value.errno == err
         assert exc.value.strerror == (
             f"{os.strerror(err)} (originated from sysctl(CTL_VM | VM_METER))")
+
+    # The cache count's own failure (absent live: ENOENT) is the errno left
+    # behind when the vmtotal read is then refused for its size.
+    @pytest.mark.parametrize("cache_err,left", [
+        (None, 0), (None, errno.EPERM), (errno.EIO, errno.EIO)])
+    def test_vmtotal_size_mismatch_stands_whatever_errno_was_left(self, cache_err, left):
+        answer_memory(vm_claim=96)
+        if cache_err is not None:
+            standin.sysctl_error("vm.stats.vm.v_cache_count", cache_err)
+        leave_errno(left)
+        with pytest.raises(RuntimeError) as exc:
+            q.virtual_mem()
+        assert type(exc.value) is RuntimeError
+        assert str(exc.value) == "sysctl() size mismatch"
 
     def test_short_answers_leave_zero(self):
         answer_memory(physmem=b"\x01", vm=b"")

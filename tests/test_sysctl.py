@@ -43,9 +43,10 @@ class TestGrowingRead:
             standin.answer(table(1, 2, 3)),    # measure again, then read
         ])
         assert q.pids() == [1, 2, 3]
-        assert ops() == ["measure", "read", "measure", "read"]
-        sizes = [c.size for c in standin.calls_to("sysctl", KEY) if c.op == "read"]
-        assert sizes == [2 * KINFO_PROC_SIZE, 3 * KINFO_PROC_SIZE]
+        # Each measure passes no buffer and a length of 0.
+        assert [(c.op, c.size) for c in standin.calls_to("sysctl", KEY)] == [
+            ("measure", 0), ("read", 2 * KINFO_PROC_SIZE),
+            ("measure", 0), ("read", 3 * KINFO_PROC_SIZE)]
         assert len(debug_lines(capfd.readouterr().err, "quarn_sysctl_malloc() retry")) == 1
 
     def test_table_that_outgrows_every_measure_gives_up_after_ten_reads(self, capfd):
@@ -199,3 +200,24 @@ class TestSizeMismatch:
     def test_shorter_claim_is_accepted(self):
         standin.push("sysctl", "1.21", standin.answer(b"\x07" + b"\0" * 15, value=8))
         assert q.boot_time() == 7.0
+
+
+class TestClaimedLength:
+    """A growing read whose kernel claims to have written more than the
+    buffer holds: refused, never copied or walked on the kernel's word."""
+
+    @pytest.mark.parametrize("fn,name,data,claim,outcome", [
+        (q.cpu_topology, "kern.sched.topology_spec", b"abc\0", 2 ** 28, None),
+        (q.pids, ALL_PROCS, table(1), KINFO_PROC_SIZE * 300000,
+         RuntimeError("sysctl() size mismatch")),
+    ], ids=["cpu_topology", "pids"])
+    def test_length_above_the_buffer_is_refused(self, fn, name, data, claim, outcome):
+        standin.push("sysctl", name, standin.answer(data, value=claim))
+        if isinstance(outcome, Exception):
+            with pytest.raises(type(outcome)) as e:
+                fn()
+            assert str(e.value) == str(outcome)
+        else:
+            assert fn() == outcome
+        assert [(c.op, c.size) for c in standin.calls_to("sysctl", name)] == [
+            ("measure", 0), ("read", len(data))]

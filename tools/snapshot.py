@@ -1,13 +1,23 @@
 """A readable report of this machine, made through the module.
 
-Run with the built module on the path (make run does that).
+    snapshot.py            the 20 largest processes and the system figures
+    snapshot.py --all      every process
+    snapshot.py --json     the same snapshot as one JSON document
+
+Run with the built module on the path (make run does that). Each section is
+one function that gathers its figures once and gives them both as data (for
+--json) and as lines of text; a new section is one more such function in
+SECTIONS.
 """
 
+import argparse
 import ctypes
+import json
 import os
 import pwd
 import sys
 import time
+from dataclasses import dataclass, field
 
 import _quarn_bsd as q
 
@@ -17,6 +27,26 @@ STATE_LETTERS = {q.SIDL: "I", q.SRUN: "R", q.SSLEEP: "S", q.SSTOP: "T",
 # Elements of the one-shot process record.
 PPID, STATE, RUID, EUID = 0, 1, 2, 3
 START, UTIME, STIME, RSS, NAME = 9, 14, 15, 18, 24
+
+TOP = 20
+# The shortest interval the per-CPU busy shares are measured over; the
+# sections before the CPU one usually take longer than that already.
+MIN_SAMPLE = 0.2
+
+
+@dataclass
+class Section:
+    key: str                  # its name in the JSON document
+    title: str
+    data: object = None       # JSON-ready figures
+    lines: list = field(default_factory=list)
+
+
+@dataclass
+class Run:
+    """What every section may use: the options and an early CPU sample."""
+    all: bool
+    cpu_sample: tuple         # (monotonic time, per_cpu_times())
 
 
 def human(n):
@@ -50,37 +80,57 @@ def started(epoch):
     return time.strftime("%b %d", t)
 
 
-def heading(title):
-    print()
-    print(title)
-    print("-" * len(title))
+def stamp(epoch):
+    return time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(epoch))
 
 
-def section_processes():
+# ---- sections ----
+
+def processes(run):
     rows = []
     for pid in q.pids():
         try:
-            info = q.proc_oneshot_info(pid)
-            threads = q.proc_num_threads(pid)
+            rows.append((pid, q.proc_oneshot_info(pid)))
         except (ProcessLookupError, PermissionError):
             continue  # gone, or not ours to read, since the list was made
-        rows.append((pid, info, threads))
     rows.sort(key=lambda r: (-r[1][RSS], r[0]))
+    shown = rows if run.all else rows[:TOP]
 
-    heading(f"Processes ({len(rows)})")
-    print(f"{'PID':>7} {'PPID':>7} {'USER':<10} {'S':1} {'THR':>4} {'RSS':>7} "
-          f"{'TIME':>9} {'START':>8}  NAME")
-    for pid, info, threads in rows:
-        name = info[NAME] if info[NAME] is not None else "?"
-        print(f"{pid:>7} {info[PPID]:>7} {user_name(info[EUID])[:10]:<10} "
-              f"{STATE_LETTERS.get(info[STATE], '?'):1} {threads:>4} {human(info[RSS]):>7} "
-              f"{cpu_time(info[UTIME] + info[STIME]):>9} {started(info[START]):>8}  {name}")
+    procs = []
+    for pid, info in shown:
+        try:
+            threads = q.proc_num_threads(pid)
+        except (ProcessLookupError, PermissionError):
+            threads = None
+        procs.append({
+            "pid": pid, "ppid": info[PPID], "user": user_name(info[EUID]),
+            "state": STATE_LETTERS.get(info[STATE], "?"), "threads": threads,
+            "rss": info[RSS], "cpu_time": info[UTIME] + info[STIME], "start": info[START],
+            "name": info[NAME] if info[NAME] is not None else "?",
+        })
+    rest = len(rows) - len(shown)
+
+    lines = [f"{'PID':>7} {'PPID':>7} {'USER':<10} {'S':1} {'THR':>4} {'RSS':>7} "
+             f"{'TIME':>9} {'START':>8}  NAME"]
+    for p in procs:
+        threads = "?" if p["threads"] is None else p["threads"]
+        lines.append(f"{p['pid']:>7} {p['ppid']:>7} {p['user'][:10]:<10} {p['state']:1} "
+                     f"{threads:>4} {human(p['rss']):>7} {cpu_time(p['cpu_time']):>9} "
+                     f"{started(p['start']):>8}  {p['name']}")
+    if rest:
+        lines.append(f"... and {rest} more, smaller (--all lists every process)")
+    title = (f"Processes ({len(rows)})" if run.all or not rest
+             else f"Processes: the {len(shown)} largest of {len(rows)}")
+    return Section("processes", title,
+                   {"count": len(rows), "more": rest, "list": procs}, lines)
 
 
-def busy_shares(interval=0.5):
-    """Per-CPU busy share over a short interval, from the idle time."""
-    before = q.per_cpu_times()
-    time.sleep(interval)
+def busy_shares(run):
+    """Per-CPU busy share since the early sample, from the idle time."""
+    since, before = run.cpu_sample
+    wait = MIN_SAMPLE - (time.monotonic() - since)
+    if wait > 0:
+        time.sleep(wait)
     after = q.per_cpu_times()
     shares = []
     for b, a in zip(before, after):
@@ -90,73 +140,137 @@ def busy_shares(interval=0.5):
     return shares
 
 
-def section_cpu():
-    heading("CPU")
+def cpu(run):
     count = q.cpu_count_logical()
-    print(f"logical CPUs       {count if count is not None else 'unknown'}")
-    for n, share in enumerate(busy_shares()):
-        bar = "#" * round(share * 40)
-        print(f"  cpu{n:<3} {share * 100:5.1f}% busy  |{bar:<40}|")
+    shares = busy_shares(run)
     user, nice, system, idle, intr = q.cpu_times()
-    print(f"total time         user {user:.2f}s, nice {nice:.2f}s, system {system:.2f}s, "
-          f"idle {idle:.2f}s, interrupt {intr:.2f}s")
     switches, interrupts, soft, calls, traps = q.cpu_stats()
-    print(f"events             {switches} context switches, {interrupts} interrupts, "
-          f"{soft} soft interrupts, {calls} system calls, {traps} traps")
     boot = q.boot_time()
-    up = int(time.time() - boot)
-    print(f"booted             {time.strftime('%Y-%m-%d %H:%M:%S', time.localtime(boot))}"
-          f" (up {up // 86400}d {up % 86400 // 3600}h {up % 3600 // 60}m)")
     try:
         mhz, levels = q.cpu_freq(0)
-        print(f"frequency          {mhz} MHz" + (f", levels {levels}" if levels else ""))
+        freq = {"mhz": mhz, "levels": levels}
     except NotImplementedError:
-        print("frequency          not reported by this machine")
+        freq = None
     topology = q.cpu_topology()
+    # A kernel that counts system calls never has none; 0 means this host
+    # keeps no count.
+    syscalls = calls or None
+
+    data = {
+        "logical": count, "busy": shares,
+        "times": {"user": user, "nice": nice, "system": system, "idle": idle,
+                  "interrupt": intr},
+        "events": {"context_switches": switches, "interrupts": interrupts,
+                   "soft_interrupts": soft, "system_calls": syscalls, "traps": traps},
+        "boot_time": boot, "frequency": freq, "topology": topology,
+    }
+    up = int(time.time() - boot)
+    lines = [f"logical CPUs       {count if count is not None else 'unknown'}"]
+    for n, share in enumerate(shares):
+        bar = "#" * round(share * 40)
+        lines.append(f"  cpu{n:<3} {share * 100:5.1f}% busy  |{bar:<40}|")
+    lines.append(f"total time         user {user:.2f}s, nice {nice:.2f}s, "
+                 f"system {system:.2f}s, idle {idle:.2f}s, interrupt {intr:.2f}s")
+    calls_text = ("system calls not counted by this host" if syscalls is None
+                  else f"{syscalls} system calls")
+    lines.append(f"events             {switches} context switches, {interrupts} interrupts, "
+                 f"{soft} soft interrupts, {calls_text}, {traps} traps")
+    lines.append(f"booted             {stamp(boot)} "
+                 f"(up {up // 86400}d {up % 86400 // 3600}h {up % 3600 // 60}m)")
+    if freq is None:
+        lines.append("frequency          not reported by this machine")
+    else:
+        lines.append(f"frequency          {mhz} MHz" + (f", levels {levels}" if levels else ""))
     if topology is None:
-        print("topology           not reported by this machine")
+        lines.append("topology           not reported by this machine")
     else:
-        print("topology")
-        for line in topology.strip().splitlines():
-            print("  " + line)
+        lines.append("topology")
+        lines += ["  " + line for line in topology.strip().splitlines()]
+    return Section("cpu", "CPU", data, lines)
 
 
-def section_memory():
-    heading("Memory")
+def memory(run):
     total, free, active, inactive, wired, cached, buffers, shared = q.virtual_mem()
-    print(f"physical           {human(total)}")
-    print(f"  free {human(free)}, active {human(active)}, inactive {human(inactive)}, "
-          f"wired {human(wired)}, cached {human(cached)}")
-    print(f"  buffers {human(buffers)}, shared {human(shared)}")
     stotal, sused, sfree, swap_ops, vnode_ops = q.swap_mem()
-    if stotal:
-        print(f"swap               {human(stotal)}: used {human(sused)}, free {human(sfree)}")
-    else:
-        print("swap               none")
-    print(f"paging             {swap_ops} swap pager operations, {vnode_ops} vnode pager")
     allocated, mapped = q.heap_info()
-    print(f"this process's heap {human(allocated)} allocated, {human(mapped)} mapped")
+    data = {
+        "physical": {"total": total, "free": free, "active": active, "inactive": inactive,
+                     "wired": wired, "cached": cached, "buffers": buffers, "shared": shared},
+        "swap": {"total": stotal, "used": sused, "free": sfree},
+        "paging": {"swap_pager": swap_ops, "vnode_pager": vnode_ops},
+        "heap": {"allocated": allocated, "mapped": mapped},
+    }
+    lines = [
+        f"physical           {human(total)}",
+        f"  free {human(free)}, active {human(active)}, inactive {human(inactive)}, "
+        f"wired {human(wired)}, cached {human(cached)}",
+        f"  buffers {human(buffers)}, shared {human(shared)}",
+        (f"swap               {human(stotal)}: used {human(sused)}, free {human(sfree)}"
+         if stotal else "swap               none"),
+        f"paging             {swap_ops} swap pager operations, {vnode_ops} vnode pager",
+        f"this process's heap {human(allocated)} allocated, {human(mapped)} mapped",
+    ]
+    return Section("memory", "Memory", data, lines)
 
 
-def section_module():
-    heading("The module")
+def module(run):
     lib = ctypes.PyDLL(q.__file__)
     lib.quarn_sysctl_argmax.restype = ctypes.c_int64
-    print(f"version            {q.version}")
-    print(f"page size          {q.getpagesize()} bytes")
-    print(f"argument limit     {lib.quarn_sysctl_argmax()} bytes")
     functions = [n for n, v in vars(q).items() if callable(v) and not isinstance(v, type)]
-    print(f"functions served   {len(functions)}")
+    data = {"version": q.version, "page_size": q.getpagesize(),
+            "argument_limit": lib.quarn_sysctl_argmax(), "functions": len(functions)}
+    lines = [f"version            {data['version']}",
+             f"page size          {data['page_size']} bytes",
+             f"argument limit     {data['argument_limit']} bytes",
+             f"functions served   {data['functions']}"]
+    return Section("module", "The module", data, lines)
 
 
-def main():
-    print(f"Snapshot of {os.uname().nodename} at {time.strftime('%Y-%m-%d %H:%M:%S %Z')}")
-    section_processes()
-    section_cpu()
-    section_memory()
-    section_module()
+SECTIONS = [processes, cpu, memory, module]
+
+
+def gather(fn, run):
+    """One section; a figure the kernel refuses spoils that section only."""
+    try:
+        return fn(run)
+    except (OSError, RuntimeError) as e:
+        return Section(fn.__name__, fn.__name__.capitalize(), {"error": str(e)},
+                       [f"unavailable: {e}"])
+
+
+def parse_args(argv):
+    parser = argparse.ArgumentParser(description="A snapshot of this machine.")
+    parser.add_argument("--all", action="store_true", help="list every process")
+    parser.add_argument("--json", action="store_true", help="print one JSON document")
+    return parser.parse_args(argv)
+
+
+def main(argv=None):
+    args = parse_args(argv)
+    run = Run(all=args.all, cpu_sample=(time.monotonic(), q.per_cpu_times()))
+    now = time.time()
+    host = os.uname().nodename
+    sections = [gather(fn, run) for fn in SECTIONS]
+    if args.json:
+        doc = {"host": host, "time": now}
+        doc.update((s.key, s.data) for s in sections)
+        json.dump(doc, sys.stdout, indent=2)
+        print()
+        return 0
+    print(f"Snapshot of {host} at {time.strftime('%Y-%m-%d %H:%M:%S %Z', time.localtime(now))}")
+    for s in sections:
+        print()
+        print(s.title)
+        print("-" * len(s.title))
+        for line in s.lines:
+            print(line)
     return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except BrokenPipeError:
+        # A reader that stopped early (| head) is no failure of the report.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        sys.exit(1)

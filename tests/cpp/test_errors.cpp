@@ -524,7 +524,7 @@ TEST_F(GrowingReadTest, TableThatGrowsOnceIsReadOnTheSecondAttempt) {
     EXPECT_EQ(count_of(err, "\n"), 1u) << err;
     EXPECT_NE(err.find("]> quarn_sysctlbyname_malloc() retry\n"), std::string::npos) << err;
     EXPECT_EQ(call_log(), "sysctl\tx.y\tmeasure\t0\nsysctl\tx.y\tread\t8\n"
-                          "sysctl\tx.y\tmeasure\t8\nsysctl\tx.y\tread\t16\n");
+                          "sysctl\tx.y\tmeasure\t0\nsysctl\tx.y\tread\t16\n");
 }
 
 TEST_F(GrowingReadTest, NumericTableThatGrowsOnce) {
@@ -601,6 +601,31 @@ TEST_F(GrowingReadTest, NumericFailuresNameTheirStep) {
         EXPECT_EQ(r.err(), c.err);
         EXPECT_EQ(r.strerror(), annotated(c.err, std::string("sysctl() malloc ") + c.step));
     }
+}
+
+// A kernel that says it wrote more than the buffer holds: refused in either
+// form with the fixed reads' message, the buffer released, the out-values
+// untouched.
+TEST_F(GrowingReadTest, LengthAboveTheBufferIsRefused) {
+    const char abc[] = "abc";  // with its NUL: 4 bytes
+    ASSERT_EQ(standin_answer_value("sysctl", "x.y", 1L << 28, abc, sizeof(abc)), 0);
+    ASSERT_EQ(standin_answer_value("sysctl", "1.2.3", 5, abc, sizeof(abc)), 0);
+    int mib[3] = {1, 2, 3};
+    for (int numeric = 0; numeric < 2; numeric++) {
+        char *buf = reinterpret_cast<char *>(0x1);
+        std::size_t len = 77;
+        EXPECT_EQ(numeric ? quarn_sysctl_malloc(mib, 3, &buf, &len)
+                          : quarn_sysctlbyname_malloc("x.y", &buf, &len),
+                  -1);
+        Raised r;
+        EXPECT_TRUE(r.exactly(PyExc_RuntimeError)) << r.type_name();
+        EXPECT_EQ(r.str(), numeric ? "sysctl() size mismatch"
+                                   : "sysctlbyname('x.y') size mismatch: returned 268435456, "
+                                     "expected 4");
+        EXPECT_EQ(buf, reinterpret_cast<char *>(0x1));
+        EXPECT_EQ(len, 77u);
+    }
+    EXPECT_EQ(ops_in_log("read"), 2u);  // refused at once, not retried
 }
 
 TEST_F(GrowingReadTest, FailedReadOtherThanENOMEMIsNotRetried) {

@@ -19,6 +19,11 @@ constexpr int cp_sys = 2;
 constexpr int cp_intr = 3;
 constexpr int cp_idle = 4;
 constexpr int cpustates = 5;
+constexpr std::size_t cp_bytes = cpustates * sizeof(long);
+
+// The most CPUs a FreeBSD amd64 kernel runs (its MAXCPU, the bits of a
+// cpuset_t): a larger count is no machine's, only a garbled answer.
+constexpr int max_cpus = 1024;
 
 // Seconds per tick: the counters run at 128 ticks a second.
 constexpr double tick_seconds = 0.0078125;
@@ -44,6 +49,10 @@ extern "C" PyObject *quarn_cpu_count_logical(PyObject *, PyObject *) {
     std::size_t len = sizeof(ncpu);
     if (bsd::sysctl(mib, 2, &ncpu, &len, nullptr, 0) == -1)
         Py_RETURN_NONE;
+    // Part of an int is no count: unknown, rather than whatever its bytes
+    // happen to make.
+    if (len != sizeof(ncpu))
+        Py_RETURN_NONE;
     return Py_BuildValue("i", ncpu);
 }
 
@@ -62,27 +71,31 @@ extern "C" PyObject *quarn_per_cpu_times(PyObject *, PyObject *) {
     int mib[2] = {CTL_HW, HW_NCPU};
     int ncpu = 0;
     long *cp_times = nullptr;
-    std::int64_t bytes;
+    std::size_t bytes, got = 0, cpus;
 
     if (quarn_sysctl(mib, 2, &ncpu, sizeof(ncpu)) == -1)
         goto error;
-    bytes = static_cast<std::int64_t>(ncpu) * cpustates * static_cast<std::int64_t>(sizeof(long));
     // A negative count cannot be allocated; say so without asking the
     // allocator for an absurd size.
-    if (bytes < 0) {
+    if (ncpu < 0) {
         PyErr_NoMemory();
         goto error;
     }
-    // Zeroed, so CPUs missing from a shorter answer read as no time at all.
-    cp_times = static_cast<long *>(std::calloc(1, bytes ? static_cast<std::size_t>(bytes) : 1));
+    // The count only sizes the read; the tuples are those of the arrays
+    // that actually came back.
+    if (ncpu > max_cpus)
+        ncpu = max_cpus;
+    bytes = static_cast<std::size_t>(ncpu) * cp_bytes;
+    cp_times = static_cast<long *>(std::calloc(1, bytes ? bytes : 1));
     if (cp_times == nullptr) {
         PyErr_NoMemory();
         goto error;
     }
-    if (quarn_sysctlbyname("kern.cp_times", cp_times, static_cast<std::size_t>(bytes)) == -1)
+    if (quarn_sysctlbyname_len("kern.cp_times", cp_times, bytes, &got) == -1)
         goto error;
-    for (int cpu = 0; cpu < ncpu; cpu++) {
-        PyObject *tuple = cp_time2py(cp_times + static_cast<std::size_t>(cpu) * cpustates);
+    cpus = got / cp_bytes;  // a partial array at the end is no CPU
+    for (std::size_t cpu = 0; cpu < cpus; cpu++) {
+        PyObject *tuple = cp_time2py(cp_times + cpu * cpustates);
         if (tuple == nullptr)
             goto error;
         int failed = PyList_Append(list, tuple);
@@ -135,6 +148,10 @@ extern "C" PyObject *quarn_cpu_freq(PyObject *, PyObject *args) {
     int freq = 0;
     str_format(name, sizeof(name), "dev.cpu.%d.freq", cpu);
     if (quarn_sysctlbyname(name, &freq, sizeof(freq)) == -1) {
+        // Refused without a failed call (a size mismatch): errno is stale
+        // and the read's own RuntimeError stands.
+        if (!quarn_sysctl_call_failed())
+            return nullptr;
         int err = errno;
         // The replacement is raised afresh: nothing may be raised over a
         // pending exception.

@@ -52,6 +52,10 @@ extern "C" PyObject *quarn_virtual_mem(PyObject *, PyObject *) {
     if (quarn_sysctlbyname("vfs.bufspace", &buffers, sizeof(buffers)) == -1)
         return nullptr;
     if (quarn_sysctl(mib, 2, &vm, sizeof(vm)) == -1) {
+        // A size mismatch failed no call: its RuntimeError stands, where
+        // errno would be whatever an earlier read left.
+        if (!quarn_sysctl_call_failed())
+            return nullptr;
         int err = errno;
         PyErr_Clear();  // replaced, not raised over
         errno = err;

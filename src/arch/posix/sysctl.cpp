@@ -40,6 +40,18 @@ void raise_step(const growing_read &r, const char *step) {
     quarn_oserror_wsyscall(what);
 }
 
+// The fixed reads' size-mismatch RuntimeError, for either form of name.
+void raise_size_mismatch(const growing_read &r, std::size_t len, std::size_t size) {
+    if (r.name == nullptr) {
+        quarn_runtime_error("sysctl() size mismatch");
+        return;
+    }
+    char msg[256];
+    str_format(msg, sizeof(msg), "sysctlbyname('%s') size mismatch: returned %zu, expected %zu",
+               r.name, len, size);
+    PyErr_SetString(PyExc_RuntimeError, msg);
+}
+
 int run_growing_read(const growing_read &r, char **out, std::size_t *outlen) {
     std::size_t size = 0;
     if (r.call(r, nullptr, &size) == -1) {
@@ -61,6 +73,14 @@ int run_growing_read(const growing_read &r, char **out, std::size_t *outlen) {
         }
         std::size_t len = size;
         if (r.call(r, buf, &len) == 0) {
+            // A kernel that claims to have written more than the buffer
+            // holds is refused, as the fixed reads refuse it: no caller may
+            // walk past the buffer on its word.
+            if (len > size) {
+                std::free(buf);
+                raise_size_mismatch(r, len, size);
+                return -1;
+            }
             *out = buf;
             *outlen = len;
             return 0;
@@ -72,6 +92,8 @@ int run_growing_read(const growing_read &r, char **out, std::size_t *outlen) {
             raise_step(r, "3/3");
             return -1;
         }
+        // A measure passes no buffer and a length of 0.
+        size = 0;
         if (r.call(r, nullptr, &size) == -1) {
             raise_step(r, "2/3");
             return -1;
@@ -106,7 +128,8 @@ extern "C" int quarn_sysctl(int *name, unsigned int namelen, void *buf, std::siz
     return 0;
 }
 
-extern "C" int quarn_sysctlbyname(const char *name, void *buf, std::size_t buflen) {
+extern "C" int quarn_sysctlbyname_len(const char *name, void *buf, std::size_t buflen,
+                                      std::size_t *got) {
     if (name == nullptr || buf == nullptr || buflen == 0)
         return quarn_badargs("quarn_sysctlbyname");
     char msg[256];
@@ -122,7 +145,17 @@ extern "C" int quarn_sysctlbyname(const char *name, void *buf, std::size_t bufle
         PyErr_SetString(PyExc_RuntimeError, msg);
         return -1;
     }
+    if (got != nullptr)
+        *got = len;
     return 0;
+}
+
+extern "C" int quarn_sysctlbyname(const char *name, void *buf, std::size_t buflen) {
+    return quarn_sysctlbyname_len(name, buf, buflen, nullptr);
+}
+
+extern "C" int quarn_sysctl_call_failed(void) {
+    return PyErr_ExceptionMatches(PyExc_OSError);
 }
 
 extern "C" int quarn_sysctl_malloc(int *name, unsigned int namelen, char **buf,
