@@ -78,7 +78,7 @@ clean:
 # fuzz/run.sh.
 .PHONY: fuzz
 fuzz:
-	@command -v clang++ >/dev/null || { echo "make fuzz needs clang and libclang-rt-14-dev"; exit 1; }
+	@tools/deps.sh fuzz $(PY)
 	@CXX=clang++ cmake -S fuzz -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ \
 	  -DPython3_EXECUTABLE=$(PY) >/dev/null
 	@cmake --build build/fuzz -j $(JOBS) --target quarn_fuzz -- --no-print-directory
