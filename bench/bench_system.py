@@ -1,44 +1,88 @@
-"""Cost of one live call of each CPU and memory function, beside the host's
-own `cat /proc/stat /proc/meminfo` for scale.
+"""Cost of one live call of each CPU and memory function, as a ratio against
+a plain Python open().read() of the host files that call needs, both timed in
+the same run (medians of 1000 calls and reads, timed alternately).
 
     PYTHONPATH=build/py3.12 python3.12 bench/bench_system.py
 
 Prints a table; asserts nothing about speed.
 """
 
-import subprocess
+import glob
+import os
+import statistics
 import time
 
 import _quarn_bsd as q
 
+CPU = "/sys/devices/system/cpu"
+ONLINE = f"{CPU}/online"
 
-def per_call(fn, *args, budget=0.25):
-    """Best per-call time over three rounds, each of about budget/10 seconds."""
 
+def topology_files():
+    files = [ONLINE]
+    for cpu in sorted(glob.glob(f"{CPU}/cpu[0-9]*")):
+        files += [f"{cpu}/topology/physical_package_id", f"{cpu}/topology/thread_siblings_list"]
+        for idx in sorted(glob.glob(f"{cpu}/cache/index[0-9]*")):
+            files += [f"{idx}/level", f"{idx}/type", f"{idx}/shared_cpu_list"]
+    return [f for f in files if os.path.exists(f)]
+
+
+def freq_files():
+    cur = glob.glob(f"{CPU}/cpu0/cpufreq/scaling_cur_freq")
+    return [ONLINE] + cur
+
+
+# Each function, its arguments, and the host files it needs.
+ROWS = [
+    ("cpu_count_logical()", q.cpu_count_logical, (), [ONLINE]),
+    ("cpu_times()", q.cpu_times, (), ["/proc/stat"]),
+    ("per_cpu_times()", q.per_cpu_times, (), [ONLINE, "/proc/stat"]),
+    ("cpu_stats()", q.cpu_stats, (), ["/proc/stat", "/proc/vmstat"]),
+    ("boot_time()", q.boot_time, (), ["/proc/stat"]),
+    ("cpu_freq(0)", q.cpu_freq, (0,), freq_files()),
+    ("cpu_topology()", q.cpu_topology, (), topology_files()),
+    ("virtual_mem()", q.virtual_mem, (), ["/proc/meminfo", "/proc/stat"]),
+    ("swap_mem()", q.swap_mem, (), ["/proc/swaps", "/proc/vmstat"]),
+]
+
+
+def make_call(fn, args):
     def call():
         try:
             fn(*args)
         except (NotImplementedError, OSError):
             pass  # what this host answers is timed as it is
-
-    n = 1
-    while True:
-        start = time.perf_counter()
-        for _ in range(n):
-            call()
-        if time.perf_counter() - start >= budget / 10:
-            break
-        n *= 2
-    rounds = []
-    for _ in range(3):
-        start = time.perf_counter()
-        for _ in range(n):
-            call()
-        rounds.append((time.perf_counter() - start) / n)
-    return min(rounds), n
+    return call
 
 
-def outcome(fn, *args):
+def make_read(files):
+    def read():
+        for path in files:
+            try:
+                with open(path, "rb") as f:
+                    f.read()
+            except OSError:
+                pass
+    return read
+
+
+def paired_medians(call, read, samples):
+    """Median time of one call and of one read, timed alternately, so that
+    both see the same moments of a busy machine."""
+    clock = time.perf_counter
+    calls, reads = [], []
+    for _ in range(samples):
+        t0 = clock()
+        call()
+        t1 = clock()
+        read()
+        t2 = clock()
+        calls.append(t1 - t0)
+        reads.append(t2 - t1)
+    return statistics.median(calls), statistics.median(reads)
+
+
+def outcome(fn, args):
     try:
         fn(*args)
         return "ok"
@@ -46,38 +90,13 @@ def outcome(fn, *args):
         return type(e).__name__
 
 
-def cat_files():
-    subprocess.run(["cat", "/proc/stat", "/proc/meminfo"], stdout=subprocess.DEVNULL,
-                   check=True)
-
-
-def read_files():
-    for path in ("/proc/stat", "/proc/meminfo"):
-        with open(path, "rb") as f:
-            f.read()
-
-
-def main():
-    rows = [
-        ("cpu_count_logical()", q.cpu_count_logical, ()),
-        ("cpu_times()", q.cpu_times, ()),
-        ("per_cpu_times()", q.per_cpu_times, ()),
-        ("cpu_stats()", q.cpu_stats, ()),
-        ("boot_time()", q.boot_time, ()),
-        ("cpu_freq(0)", q.cpu_freq, (0,)),
-        ("cpu_topology()", q.cpu_topology, ()),
-        ("virtual_mem()", q.virtual_mem, ()),
-        ("swap_mem()", q.swap_mem, ()),
-        ("heap_info()", q.heap_info, ()),
-        ("heap_trim()", q.heap_trim, ()),
-        ("read /proc/stat + /proc/meminfo (Python)", read_files, ()),
-        ("cat /proc/stat /proc/meminfo (process)", cat_files, ()),
-    ]
-    print(f"{'call':<44} {'per call':>12} {'calls':>8}  result")
-    print("-" * 76)
-    for label, fn, args in rows:
-        t, n = per_call(fn, *args)
-        print(f"{label:<44} {t * 1e6:>9.1f} us {n:>8}  {outcome(fn, *args)}")
+def main(samples=1000):
+    print(f"{'call':<22} {'module':>10} {'Python read':>12} {'ratio':>7} files  result")
+    print("-" * 70)
+    for label, fn, args, files in ROWS:
+        m, b = paired_medians(make_call(fn, args), make_read(files), samples)
+        print(f"{label:<22} {m * 1e6:8.1f}us {b * 1e6:10.1f}us {m / b:6.2f}x {len(files):5}  "
+              f"{outcome(fn, args)}")
     print(f"\n{q.cpu_count_logical()} CPUs; the stand-in answers from this host's /proc and /sys.")
 
 

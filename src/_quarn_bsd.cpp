@@ -6,7 +6,10 @@
 #include "arch/all/globals.h"
 #include "arch/freebsd/cpu.h"
 #include "arch/freebsd/mem.h"
+#include "arch/freebsd/net_conn.h"
 #include "arch/freebsd/proc.h"
+#include "arch/freebsd/proc_ctl.h"
+#include "arch/freebsd/proc_path.h"
 #include "arch/posix/posix.h"
 
 extern "C" {
@@ -48,13 +51,23 @@ extern "C" PyObject *quarn_check_pid_range(PyObject *, PyObject *args) {
 }
 
 static PyMethodDef mod_methods[] = {
+    {"proc_cmdline", quarn_proc_cmdline, METH_VARARGS, nullptr},
+    {"proc_cwd", quarn_proc_cwd, METH_VARARGS, nullptr},
+    {"proc_environ", quarn_proc_environ, METH_VARARGS, nullptr},
     {"proc_name", quarn_proc_name, METH_VARARGS, nullptr},
     {"proc_oneshot_info", quarn_proc_oneshot_info, METH_VARARGS, nullptr},
     {"proc_num_threads", quarn_proc_num_threads, METH_VARARGS, nullptr},
+    {"proc_cpu_affinity_get", quarn_proc_cpu_affinity_get, METH_VARARGS, nullptr},
+    {"proc_cpu_affinity_set", quarn_proc_cpu_affinity_set, METH_VARARGS, nullptr},
+    {"proc_exe", quarn_proc_exe, METH_VARARGS, nullptr},
+    {"proc_getrlimit", quarn_proc_getrlimit, METH_VARARGS, nullptr},
+    {"proc_net_connections", quarn_proc_net_connections, METH_VARARGS, nullptr},
+    {"proc_setrlimit", quarn_proc_setrlimit, METH_VARARGS, nullptr},
     {"boot_time", quarn_boot_time, METH_VARARGS, nullptr},
     {"cpu_count_logical", quarn_cpu_count_logical, METH_VARARGS, nullptr},
     {"cpu_stats", quarn_cpu_stats, METH_VARARGS, nullptr},
     {"cpu_times", quarn_cpu_times, METH_VARARGS, nullptr},
+    {"net_connections", quarn_net_connections, METH_VARARGS, nullptr},
     {"per_cpu_times", quarn_per_cpu_times, METH_VARARGS, nullptr},
     {"pids", quarn_pids, METH_VARARGS, nullptr},
     {"swap_mem", quarn_swap_mem, METH_VARARGS, nullptr},

@@ -24,6 +24,16 @@ def live_platform():
 SANITIZED = bool(os.environ.get("QUARN_SANITIZED"))
 
 
+@pytest.fixture(scope="module")
+def child(tmp_path_factory):
+    """A live child with known executable, arguments, environment and
+    working directory (tests/childproc.py)."""
+    from childproc import Child
+    c = Child(tmp_path_factory.mktemp("child"))
+    yield c
+    c.stop()
+
+
 _libc = ctypes.CDLL(None)
 _libc.__errno_location.restype = ctypes.POINTER(ctypes.c_int)
 

@@ -9,8 +9,10 @@ import pytest
 
 DEPS = os.path.join(os.path.dirname(__file__), "..", "tools", "deps.sh")
 
-COMMANDS = {"make": "make", "cmake": "cmake", "g++": "g++", "pkg-config": "pkg-config"}
+COMMANDS = {"make": "make", "cmake": "cmake", "g++": "g++", "pkg-config": "pkg-config",
+            "iproute2": "ss"}
 FILES = {"libmount-dev": "usr/include/libmount/libmount.h",
+         "libmnl-dev": "usr/include/libmnl/libmnl.h",
          "libgtest-dev": "usr/include/gtest/gtest.h",
          "python3-pytest": "usr/lib/python3/dist-packages/pytest/__init__.py"}
 INSTALL = "install -y -q --no-install-recommends "

@@ -399,6 +399,9 @@ class TestShortAndThreadedRecords:
             assert child.stdout.readline() == "ready\n"
             wait_for_state(child.pid, {"Z"})
             assert len(os.listdir(f"/proc/{child.pid}/task")) == 2
+            # The other thread runs until it reaches its sleep.
+            other = next(t for t in os.listdir(f"/proc/{child.pid}/task") if int(t) != child.pid)
+            wait_for_state(f"{child.pid}/task/{other}", {"S"})
             assert q.proc_is_zombie(child.pid) is False
             assert q.proc_oneshot_info(child.pid)[1] == q.SSLEEP
         finally:
@@ -434,6 +437,9 @@ class TestShortAndThreadedRecords:
 
         try:
             assert child.stdout.readline() == "ready\n"
+            # The waiting thread may not have blocked yet on a busy machine.
+            for task in os.listdir(f"/proc/{child.pid}/task"):
+                wait_for_state(f"{child.pid}/task/{task}", {"S"})
             # Both remaining threads are blocked, so their counts hold still.
             before = per_thread()
             info = q.proc_oneshot_info(child.pid)

@@ -4,11 +4,13 @@
 import errno
 import json
 import os
+import socket
 import struct
 import sys
 
 import pytest
 
+import _quarn_bsd as q
 import standin
 from records import kinfo_proc, proc_table
 
@@ -89,3 +91,42 @@ def test_a_refused_figure_spoils_only_its_section(capsys):
     assert "\nMemory\n------\nunavailable: " in out
     assert "\nThe module\n" in out and "\nCPU\n" in out
     assert "error" in json.loads(report(capsys, "--json"))["memory"]
+
+
+def test_this_process_and_its_parent(capsys):
+    import resource
+    me = json.loads(report(capsys, "--json"))["this_process"]["self"]
+    with open("/proc/self/environ", "rb") as f:
+        env = dict(e.split(b"=", 1) for e in f.read().split(b"\0") if b"=" in e)
+    with open("/proc/self/cmdline", "rb") as f:
+        argv = [os.fsdecode(a) for a in f.read().split(b"\0")[:-1]]
+    limits = [None if v == resource.RLIM_INFINITY else v
+              for v in resource.getrlimit(resource.RLIMIT_NOFILE)]
+    assert (me["pid"], me["executable"], me["command_line"], me["cwd"]) == (
+        os.getpid(), os.readlink("/proc/self/exe"), argv, os.getcwd())
+    assert me["environment"]["count"] == len(env)
+    assert me["environment"]["names"] == sorted(os.fsdecode(n) for n in env)[:5]
+    assert (me["cpus"], me["nice"], me["limits"]["open_files"]) == (
+        sorted(os.sched_getaffinity(0)), os.getpriority(os.PRIO_PROCESS, 0), limits)
+
+
+def test_a_refused_process_figure_is_named_not_fatal(capsys):
+    standin.push("getpriority", str(os.getpid()), standin.error(errno.EPERM))
+    lines = report(capsys).splitlines()
+    at = lines.index(f"this process ({os.getpid()})")
+    assert lines[at + 6] == f"  nice               not available ({os.strerror(errno.EPERM)})"
+    assert json.loads(report(capsys, "--json"))["this_process"]["self"]["nice"] == {
+        "error": os.strerror(errno.EPERM)}
+
+
+def test_connections_show_a_listener_and_its_owner(capsys):
+    with socket.socket() as lsn:
+        lsn.bind(("127.0.0.1", 0))
+        lsn.listen()
+        port, fd = lsn.getsockname()[1], lsn.fileno()
+        doc = json.loads(report(capsys, "--json"))["connections"]
+        text = report(capsys)
+    mine = [s for s in doc["listening"] if s["port"] == port]
+    assert mine == [{"host": "127.0.0.1", "port": port, "family": 2, "pid": os.getpid(),
+                     "fd": fd, "name": q.proc_name(os.getpid())}]
+    assert f"  127.0.0.1:{port} " in text

@@ -23,8 +23,10 @@ cmake          build cmd  cmake
 g++            build cmd  g++
 pkg-config     build cmd  pkg-config
 libmount-dev   build file /usr/include/libmount/libmount.h
+libmnl-dev     build file /usr/include/libmnl/libmnl.h
 libgtest-dev   test  file /usr/include/gtest/gtest.h
 python3-pytest test  file /usr/lib/python3/dist-packages/pytest/__init__.py
+iproute2       test  cmd  ss
 clang          fuzz  cmd  clang++
 libclang-rt-14-dev fuzz file /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
 '

@@ -213,6 +213,101 @@ def memory(run):
     return Section("memory", "Memory", data, lines)
 
 
+def process_details(pid):
+    """What a process runs, where, and under which controls. A figure that
+    cannot be read is {"error": reason}; no limit is None."""
+
+    def ask(fn, *args):
+        try:
+            return fn(pid, *args)
+        except (OSError, RuntimeError) as e:
+            return {"error": e.strerror if isinstance(e, OSError) and e.strerror else str(e)}
+
+    def environment():
+        names = sorted(q.proc_environ(pid))
+        return {"count": len(names), "names": names[:5]}
+
+    def limit(res):
+        value = ask(q.proc_getrlimit, res)
+        if isinstance(value, dict):
+            return value
+        return [None if v == q.RLIM_INFINITY else v for v in value]
+
+    return {
+        "pid": pid, "executable": ask(q.proc_exe), "command_line": ask(q.proc_cmdline),
+        "cwd": ask(q.proc_cwd), "environment": ask(lambda _: environment()), "cpus": ask(q.proc_cpu_affinity_get),
+        "nice": ask(q.proc_priority_get),
+        "limits": {"open_files": limit(q.RLIMIT_NOFILE), "processes": limit(q.RLIMIT_NPROC)},
+    }
+
+
+def this_process(run):
+    def text(value, show=str):
+        return f"not available ({value['error']})" if isinstance(value, dict) else show(value)
+
+    def short(line, width=100):
+        return line if len(line) <= width else line[:width - 3] + "..."
+
+    def pair(value):
+        return " / ".join("unlimited" if v is None else str(v) for v in value) + " (soft / hard)"
+
+    def env_text(env):
+        if "error" in env:
+            return text(env)
+        more = ", ..." if env["count"] > len(env["names"]) else ""
+        return f"{env['count']} variables: " + ", ".join(env["names"]) + more
+
+    data = {"self": process_details(os.getpid()), "parent": process_details(os.getppid())}
+    lines = []
+    for title, key in (("this process", "self"), ("parent", "parent")):
+        d = data[key]
+        lines += [
+            f"{title} ({d['pid']})",
+            f"  executable         {text(d['executable'], lambda v: v or '(cannot be named)')}",
+            f"  command line       "
+            f"{short(text(d['command_line'], lambda v: ' '.join(map(repr, v))))}",
+            f"  working directory  {text(d['cwd'], lambda v: v or '(unknown)')}",
+            f"  environment        {env_text(d['environment'])}",
+            f"  CPUs               {text(d['cpus'], lambda v: ', '.join(map(str, v)))}",
+            f"  nice               {text(d['nice'])}",
+            f"  open files         {text(d['limits']['open_files'], pair)}",
+            f"  processes          {text(d['limits']['processes'], pair)}",
+        ]
+    return Section("this_process", "This process and its parent", data, lines)
+
+
+def connections(run):
+    """Listening TCP sockets with their owners, and counts of the rest."""
+    conns = q.net_connections((2, 28, 1), (1, 2))
+    listening = []
+    for fd, family, type_, local, _, status, pid in sorted(
+            (t for t in conns if t[1] != 1 and t[2] == 1 and t[5] == q.TCPS_LISTEN),
+            key=lambda t: (t[3][1], t[1], t[6])):
+        try:
+            name = q.proc_name(pid)
+        except OSError:
+            name = None  # gone since the table was read
+        listening.append({"host": local[0], "port": local[1], "family": family,
+                          "pid": pid, "fd": fd, "name": name})
+    data = {
+        "sockets": len(conns),
+        "tcp_established": sum(1 for t in conns if t[1] != 1 and t[2] == 1
+                               and t[5] == q.TCPS_ESTABLISHED),
+        "udp": sum(1 for t in conns if t[1] != 1 and t[2] == 2),
+        "unix": sum(1 for t in conns if t[1] == 1),
+        "listening": listening,
+    }
+    lines = [f"sockets held       {data['sockets']} (by processes this user may see)",
+             f"TCP established    {data['tcp_established']}",
+             f"UDP sockets        {data['udp']}",
+             f"UNIX sockets       {data['unix']}",
+             f"listening on TCP   {len(listening)}"]
+    for s in listening:
+        where = f"[{s['host']}]:{s['port']}" if s["family"] == 28 else f"{s['host']}:{s['port']}"
+        lines.append(f"  {where:<28} pid {s['pid']:<7} fd {s['fd']:<4} {s['name'] or '?'}")
+    return Section("connections", "Connections", data, lines)
+
+
 def module(run):
     lib = ctypes.PyDLL(q.__file__)
     lib.quarn_sysctl_argmax.restype = ctypes.c_int64
@@ -226,7 +321,7 @@ def module(run):
     return Section("module", "The module", data, lines)
 
 
-SECTIONS = [processes, cpu, memory, module]
+SECTIONS = [processes, cpu, memory, this_process, connections, module]
 
 
 def gather(fn, run):

@@ -12,11 +12,21 @@
 #include <sys/resource.h> // struct rusage
 #include <fcntl.h>        // O_RDONLY for kvm_open
 #include <kvm.h>          // kvm_open, kvm_getswapinfo, kvm_close
+#include <sys/cpuset.h>   // cpuset_t, cpuset_getaffinity, CPU_LEVEL_WHICH
+#include <limits.h>       // _POSIX2_LINE_MAX
 #include <libutil.h>      // kinfo_getfile, kinfo_getvmmap
 #include <malloc_np.h>    // mallctl
 #include <signal.h>       // kill
 #include <string.h>       // strlcat
 #include <unistd.h>       // sysconf
+#include <sys/socketvar.h> // struct xsocket
+#include <sys/file.h>     // struct xfile
+#include <sys/un.h>
+#include <sys/unpcb.h>    // struct xunpgen, xunpcb
+#include <netinet/in.h>
+#include <netinet/in_pcb.h>  // struct xinpgen, xinpcb
+#include <netinet/tcp_var.h> // struct xtcpcb
+#include <arpa/inet.h>    // inet_ntop, ntohs
 
 namespace bsd {
 using ::pid_t;
@@ -46,4 +56,23 @@ using ::kvm_open;
 using ::kvm_getswapinfo;
 using ::kvm_close;
 using ::mallctl;
+using ::id_t;
+using ::rlim_t;
+using ::rlimit;
+using ::cpuset_t;
+using ::cpuset_getaffinity;
+using ::cpuset_setaffinity;
+using ::getpriority;
+using ::setpriority;
+using ::kvm_openfiles;
+using ::kvm_getprocs;
+using ::kvm_getenvv;
+using ::kvm_geterr;
+using ::xfile;
+using ::xinpgen;
+using ::xinpcb;
+using ::xtcpcb;
+using ::xunpgen;
+using ::xunpcb;
+using ::inet_ntop;
 }  // namespace bsd

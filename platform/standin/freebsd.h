@@ -266,6 +266,8 @@ static_assert(offsetof(kinfo_file, kf_path) == 368);
 #define kf_sock_domain kf_un.kf_sock.kf_sock_domain0
 #define kf_sock_type kf_un.kf_sock.kf_sock_type0
 #define kf_sock_protocol kf_un.kf_sock.kf_sock_protocol0
+#define kf_sa_local kf_un.kf_sock.kf_sa_local
+#define kf_sa_peer kf_un.kf_sock.kf_sa_peer
 
 
 #define KF_TYPE_NONE 0
@@ -436,3 +438,7 @@ int kvm_close(kvm_t *kd);
 int mallctl(const char *name, void *oldp, std::size_t *oldlenp, void *newp, std::size_t newlen);
 
 }  // namespace bsd
+#include "freebsd_procctl.h"
+
+// Open-file table and PCB list records.
+#include "freebsd_socket.h"

@@ -38,3 +38,12 @@
 #define IPPROTO_TCP (::bsd::ipproto_tcp)
 #undef IPPROTO_UDP
 #define IPPROTO_UDP (::bsd::ipproto_udp)
+
+// Process priority and the kernel memory interface's error buffer
+// (freebsd_procctl.h).
+#undef PRIO_PROCESS
+#define PRIO_PROCESS (::bsd::prio_process)
+#undef _POSIX2_LINE_MAX
+#define _POSIX2_LINE_MAX (::bsd::posix2_line_max)
+#undef ntohs
+#define ntohs(x) (::bsd::ntohs(x))

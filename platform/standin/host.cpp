@@ -4,7 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cerrno>
@@ -12,18 +12,26 @@
 
 namespace standin {
 
-bool read_file(const char *path, std::string &out, std::size_t limit) {
+namespace {
+
+bool read_whole(const char *path, std::string &out, std::size_t limit, bool one_piece) {
     int saved = errno;
     out.clear();
+    if (limit > SIZE_MAX / 2)
+        limit = SIZE_MAX / 2;
     int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd == -1) {
         errno = saved;
         return false;
     }
-    char chunk[4096];
+    // Most host files fit one chunk: one read, one copy, no zero-filling.
+    char chunk[16384];
     bool ok = true;
-    while (out.size() < limit) {
-        std::size_t want = limit - out.size() < sizeof(chunk) ? limit - out.size() : sizeof(chunk);
+    for (;;) {
+        // One byte past the limit tells a longer file from one that fits.
+        std::size_t want = limit + 1 - out.size();
+        if (want > sizeof(chunk))
+            want = sizeof(chunk);
         ssize_t n = ::read(fd, chunk, want);
         if (n < 0) {
             if (errno == EINTR)
@@ -34,10 +42,28 @@ bool read_file(const char *path, std::string &out, std::size_t limit) {
         if (n == 0)
             break;
         out.append(chunk, static_cast<std::size_t>(n));
+        if (out.size() > limit) {
+            ok = false;  // longer than limit
+            break;
+        }
+        if (one_piece && static_cast<std::size_t>(n) < want)
+            break;
     }
     ::close(fd);
+    if (!ok)
+        out.clear();
     errno = saved;
     return ok;
+}
+
+}  // namespace
+
+bool read_file(const char *path, std::string &out, std::size_t limit) {
+    return read_whole(path, out, limit, false);
+}
+
+bool read_piece(const char *path, std::string &out, std::size_t limit) {
+    return read_whole(path, out, limit, true);
 }
 
 std::string_view field(std::string_view text, std::string_view key) {
@@ -80,12 +106,12 @@ std::size_t split_words(std::string_view text, std::string_view *words, std::siz
     std::size_t n = 0;
     std::size_t i = 0;
     while (n < max) {
-        while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        while (i < text.size() && is_blank(text[i]))
             i++;
         if (i >= text.size())
             break;
         std::size_t start = i;
-        while (i < text.size() && !std::isspace(static_cast<unsigned char>(text[i])))
+        while (i < text.size() && !is_blank(text[i]))
             i++;
         words[n++] = text.substr(start, i - start);
     }
@@ -115,12 +141,12 @@ bool is_process(int pid) {
     char path[64];
     std::snprintf(path, sizeof(path), "/proc/%d/status", pid);
     std::string status;
-    return read_file(path, status) && to_ll(field(status, "Tgid"), -1) == pid;
+    return read_piece(path, status) && to_ll(field(status, "Tgid"), -1) == pid;
 }
 
 std::int64_t host_boot_time() {
     std::string stat;
-    if (!read_file("/proc/stat", stat))
+    if (!read_piece("/proc/stat", stat))
         return 0;
     return to_ll(field(stat, "btime"));
 }

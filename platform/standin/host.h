@@ -10,8 +10,19 @@
 
 namespace standin {
 
-// Reads a whole file of at most limit bytes; false when it cannot be read.
+// Reads a whole file of at most limit bytes; false when it cannot be read or
+// is longer than limit: a cut file never passes as a whole one.
 bool read_file(const char *path, std::string &out, std::size_t limit = 1 << 22);
+
+// The same for a file the host writes out in one piece on the first read
+// (/proc/PID/stat, status and io, /proc/meminfo, /sys attributes), so a
+// read that comes back short has reached its end.
+bool read_piece(const char *path, std::string &out, std::size_t limit = 1 << 20);
+
+// The blanks of the host's text files (no locale involved).
+inline bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 // Calls fn with each line of text, without its newline, until fn returns
 // false; the walk ends with the text.

@@ -1,8 +1,15 @@
-// The kernel memory interface: kvm_open, kvm_getswapinfo and kvm_close.
+// The kernel memory interface: kvm_open, kvm_openfiles, kvm_getswapinfo,
+// kvm_getprocs, kvm_getenvv, kvm_geterr and kvm_close.
 //
 // A handle needs no kernel image here: swap figures come from the host's
-// swap table. All three calls log themselves and take injected steps under
-// the key "".
+// swap table, process records from the kern.proc answers and environments
+// from /proc/PID/environ. What kvm_getprocs and kvm_getenvv return is owned
+// by the handle, valid until its next such call, and released by kvm_close.
+// The calls log themselves and take injected steps under the key "", except
+// kvm_getprocs (the argument) and kvm_getenvv (the record's ki_pid).
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -12,6 +19,8 @@
 #include <vector>
 
 #include "freebsd.h"
+#include "host.h"
+#include "proc_id.h"
 #include "inject.h"
 #include "live.h"
 
@@ -21,6 +30,9 @@ namespace bsd {
 struct kvm_t {
     int flags;
     char errbuf[2048];
+    std::vector<kinfo_proc> procs;
+    std::string env_text;
+    std::vector<char *> env;
 };
 
 }  // namespace bsd
@@ -37,6 +49,80 @@ bsd::kvm_t *new_handle(int flags) {
     kd->flags = flags;
     kd->errbuf[0] = '\0';
     return kd;
+}
+
+void set_error(bsd::kvm_t *kd, const char *what, int err) {
+    std::snprintf(kd->errbuf, sizeof(kd->errbuf), "%s: %s", what, std::strerror(err));
+}
+
+// The largest environment read; the host bounds it far below this.
+constexpr std::size_t env_limit = std::size_t(1) << 26;
+
+// The records of one kern.proc answer, as the library reads them: into room
+// for one record first (all one process has), then measured, again while
+// the answer grows, a bounded number of times.
+int read_procs(int op, int arg, std::vector<bsd::kinfo_proc> &procs) {
+    int mib[4] = {CTL_KERN, KERN_PROC, op, arg};
+    bsd::u_int n = op == KERN_PROC_ALL ? 3 : 4;
+    std::string buf;
+    std::size_t size = sizeof(bsd::kinfo_proc);
+    for (int attempt = 0; attempt < 10; attempt++) {
+        buf.resize(size);
+        std::size_t len = size;
+        if (bsd::sysctl(mib, n, buf.data(), &len, nullptr, 0) == 0) {
+            if (len > size)
+                len = size;
+            procs.resize(len / sizeof(bsd::kinfo_proc));
+            if (!procs.empty())
+                std::memcpy(procs.data(), buf.data(), procs.size() * sizeof(bsd::kinfo_proc));
+            return 0;
+        }
+        if (errno != ENOMEM)
+            return errno;
+        if (bsd::sysctl(mib, n, nullptr, &size, nullptr, 0) == -1)
+            return errno;
+    }
+    return ENOMEM;
+}
+
+// Reads a /proc file whole, at most limit bytes; 0 or the errno of the
+// failure (the host's ENOENT for a gone process is ESRCH).
+int read_proc_file(const char *path, std::string &out, std::size_t limit) {
+    out.clear();
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd == -1)
+        return errno == ENOENT ? ESRCH : errno;
+    int err = 0;
+    char chunk[16384];
+    while (out.size() < limit) {
+        ssize_t got = ::read(fd, chunk, sizeof(chunk));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            err = errno == ENOENT ? ESRCH : errno;
+            break;
+        }
+        if (got == 0)
+            break;
+        std::size_t take = static_cast<std::size_t>(got);
+        out.append(chunk, take < limit - out.size() ? take : limit - out.size());
+    }
+    ::close(fd);
+    return err;
+}
+
+// NUL-separated strings as a NULL-terminated array into the handle; the
+// text gets a final NUL if the host left it off.
+void split_env(bsd::kvm_t *kd) {
+    if (!kd->env_text.empty() && kd->env_text.back() != '\0')
+        kd->env_text.push_back('\0');
+    kd->env.clear();
+    std::size_t pos = 0;
+    while (pos < kd->env_text.size()) {
+        kd->env.push_back(kd->env_text.data() + pos);
+        pos = kd->env_text.find('\0', pos) + 1;
+    }
+    kd->env.push_back(nullptr);
 }
 
 bsd::u_int clamp_pages(std::uint64_t pages) {
@@ -108,6 +194,160 @@ kvm_t *kvm_open(const char *execfile, const char *corefile, const char *swapfile
         std::fprintf(stderr, "%s: %s\n", errstr, std::strerror(err));
     errno = err;
     return nullptr;
+}
+
+// Injected: an answer without bytes opens a handle; one with bytes fails
+// with them as the error text; an error fails with "corefile: its text".
+kvm_t *kvm_openfiles(const char *execfile, const char *corefile, const char *swapfile, int flags,
+                     char *errbuf) {
+    (void)execfile;
+    (void)swapfile;
+    standin::log_call("kvm_openfiles", "", "call", 0);
+    const char *core = corefile != nullptr ? corefile : "/dev/mem";
+    standin::step st;
+    int err = 0;
+    if (standin::next_step("kvm_openfiles", "", st)) {
+        if (st.kind == standin::step::answer && st.data().empty())
+            return standin::new_handle(flags);
+        if (st.kind == standin::step::answer) {
+            if (errbuf != nullptr)
+                std::snprintf(errbuf, bsd::posix2_line_max, "%.*s",
+                              static_cast<int>(st.data().size()), st.data().data());
+            errno = EINVAL;
+            return nullptr;
+        }
+        err = st.err;
+    } else if (std::strcmp(core, "/dev/null") != 0) {
+        // Only the live kernel without its memory image is offered.
+        err = EACCES;
+    } else {
+        kvm_t *kd = standin::new_handle(flags);
+        if (kd != nullptr)
+            return kd;
+        err = ENOMEM;
+    }
+    if (errbuf != nullptr)
+        std::snprintf(errbuf, bsd::posix2_line_max, "%s: %s", core, std::strerror(err));
+    errno = err;
+    return nullptr;
+}
+
+// Injected under the argument: an answer is the records' bytes and the
+// count is its value, or the number of whole records; whatever the count
+// claims, the array has that many records (zero beyond the bytes). An error
+// returns null with its errno and the handle's text.
+kinfo_proc *kvm_getprocs(kvm_t *kd, int op, int arg, int *cnt) {
+    std::string key = std::to_string(arg);
+    standin::log_call("kvm_getprocs", key, "call", 0);
+    if (kd == nullptr || cnt == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    kd->procs.clear();
+    standin::step st;
+    int err = 0;
+    bool failed = false;
+    try {
+        if (standin::next_step("kvm_getprocs", key, st)) {
+            if (st.kind == standin::step::error) {
+                err = st.err;
+                failed = true;
+            } else {
+                std::size_t n = st.data().size() / sizeof(kinfo_proc);
+                std::size_t slots = n;
+                if (st.has_value && st.value > 0 && static_cast<std::size_t>(st.value) > n)
+                    slots = static_cast<std::size_t>(st.value) > 100000 ? 100000
+                                                                       : static_cast<std::size_t>(st.value);
+                kd->procs.assign(slots ? slots : 1, kinfo_proc{});
+                if (n)
+                    std::memcpy(kd->procs.data(), st.data().data(), n * sizeof(kinfo_proc));
+                *cnt = st.has_value ? static_cast<int>(st.value) : static_cast<int>(n);
+                return kd->procs.data();
+            }
+        } else {
+            int what = op & ~KERN_PROC_INC_THREAD;
+            if (what != KERN_PROC_PID && what != KERN_PROC_PROC && what != KERN_PROC_ALL)
+                err = EINVAL;
+            else
+                err = standin::read_procs(op, arg, kd->procs);
+            failed = err != 0;
+        }
+    } catch (const std::bad_alloc &) {
+        err = ENOMEM;
+        failed = true;
+    }
+    if (failed) {
+        standin::set_error(kd, "kvm_getprocs", err);
+        errno = err;
+        return nullptr;
+    }
+    *cnt = static_cast<int>(kd->procs.size());
+    // An empty answer still gives an array to point at.
+    if (kd->procs.empty())
+        kd->procs.resize(1);
+    return kd->procs.data();
+}
+
+// Injected under the record's ki_pid: an answer is the environment as
+// NUL-separated NAME=value strings; an error returns null with its errno
+// (0: null without an errno).
+char **kvm_getenvv(kvm_t *kd, const kinfo_proc *p, int nchr) {
+    std::string key = p != nullptr ? std::to_string(p->ki_pid) : "";
+    standin::log_call("kvm_getenvv", key, "call", nchr > 0 ? static_cast<std::size_t>(nchr) : 0);
+    if (kd == nullptr || p == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    standin::step st;
+    int err = 0;
+    bool failed = false;
+    try {
+        if (standin::next_step("kvm_getenvv", key, st)) {
+            if (st.kind == standin::step::error) {
+                err = st.err;
+                failed = true;
+            } else {
+                kd->env_text = st.data();
+            }
+        } else if (!standin::thread_group(p->ki_pid)) {
+            err = ESRCH;
+        } else {
+            char path[64];
+            std::snprintf(path, sizeof(path), "/proc/%d/environ", p->ki_pid);
+            int saved = errno;
+            err = standin::read_proc_file(path, kd->env_text, standin::env_limit);
+            errno = saved;
+            // Another user's environment: the host says EACCES, FreeBSD EPERM.
+            if (err == EACCES)
+                err = EPERM;
+        }
+        failed = failed || err != 0;
+        if (!failed) {
+            // A limit counts the bytes of the strings read.
+            if (nchr > 0 && kd->env_text.size() > static_cast<std::size_t>(nchr))
+                kd->env_text.resize(static_cast<std::size_t>(nchr));
+            standin::split_env(kd);
+            return kd->env.data();
+        }
+    } catch (const std::bad_alloc &) {
+        err = ENOMEM;
+    }
+    if (err != 0)
+        standin::set_error(kd, "kvm_getenvv", err);
+    errno = err;
+    return nullptr;
+}
+
+// Injected: an answer's bytes are the text (cut to the handle's buffer).
+char *kvm_geterr(kvm_t *kd) {
+    standin::log_call("kvm_geterr", "", "call", 0);
+    if (kd == nullptr)
+        return nullptr;
+    standin::step st;
+    if (standin::next_step("kvm_geterr", "", st) && st.kind == standin::step::answer)
+        std::snprintf(kd->errbuf, sizeof(kd->errbuf), "%.*s",
+                      static_cast<int>(st.data().size()), st.data().data());
+    return kd->errbuf;
 }
 
 // Injected: an error step fails with its errno and -1; an answer step copies

@@ -4,6 +4,7 @@
 // right number of bytes) and returns 0, or returns the errno of the failure.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,8 +16,25 @@ namespace standin {
 using mib_handler = int (*)(const int *mib, unsigned n, std::string &out, bool measure);
 using name_handler = int (*)(const char *name, std::string &out, bool measure);
 
+// The bytes the caller's buffer holds for the answer being built (SIZE_MAX
+// when measuring): a table may stop building once it holds more than that.
+std::size_t answer_room();
+// A measure may report its size here instead of building that many bytes.
+void answer_measured(std::size_t size);
+// The caller's buffer of answer_room() bytes for a read (null otherwise). A
+// handler that fills it itself reports the bytes written, and whether more
+// of the answer did not fit (the read then fails with ENOMEM).
+char *answer_buffer();
+void answer_written(std::size_t len, bool more);
+
 int live_kern_proc(const int *mib, unsigned n, std::string &out, bool measure);
 int live_argmax(const int *mib, unsigned n, std::string &out, bool measure);
+
+// kern.proc's executable path, arguments and resource limits
+// (live_proc_path.cpp). A write handler takes the new value and returns 0
+// or the errno; only the resource limits take one.
+int live_proc_path(const int *mib, unsigned n, std::string &out, bool measure);
+int live_mib_write(const int *mib, unsigned n, const void *value, std::size_t len);
 
 // CPU and memory figures (live_sys.cpp).
 int live_boottime(const int *mib, unsigned n, std::string &out, bool measure);

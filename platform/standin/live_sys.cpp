@@ -4,6 +4,7 @@
 //
 // FreeBSD numbers its CPUs 0..hw.ncpu-1 without gaps; the host may not (an
 // offline CPU leaves a hole), so CPU N here is the host's N-th online CPU.
+#include <sys/sysinfo.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include "freebsd.h"
 #include "host.h"
 #include "live.h"
+#include "live_cpu.h"
 
 namespace standin {
 namespace {
@@ -30,30 +32,39 @@ namespace {
 std::mutex root_lock;
 std::string root_dir;
 
+}  // namespace
+
 std::string host_path(const char *path) {
     std::lock_guard<std::mutex> g(root_lock);
     return root_dir + path;
 }
+
+namespace {
 
 bool live_root() {
     std::lock_guard<std::mutex> g(root_lock);
     return root_dir.empty();
 }
 
-bool read_host(const char *path, std::string &out) {
-    return read_file(host_path(path).c_str(), out, 1 << 20);
+// Reads a host file once. The host writes /proc/stat, /proc/meminfo and
+// /sys attributes out in one piece; /proc/vmstat and /proc/swaps come line
+// by line and are read to their end.
+bool read_host(const char *path, std::string &out, bool one_piece = true) {
+    std::string full = host_path(path);
+    return one_piece ? read_piece(full.c_str(), out, 1 << 20)
+                     : read_file(full.c_str(), out, 1 << 20);
 }
-
-// The size of FreeBSD's cpuset_t in bits: no mask can name a CPU beyond it.
-constexpr int max_cpus = 1024;
-using cpuset = std::bitset<max_cpus>;
 
 // The counters run at this many ticks a second.
 constexpr long freebsd_stathz = 128;
 
+}  // namespace
+
 // A host list such as "0-3,8,10-11"; numbers beyond max_cpus are dropped.
-std::vector<int> parse_cpulist(std::string_view text) {
-    std::vector<int> cpus;
+// Each item costs the same whatever its range, so a list of any length
+// costs in proportion to its length alone.
+cpuset parse_cpulist(std::string_view text) {
+    cpuset cpus;
     std::size_t pos = 0;
     while (pos < text.size()) {
         std::size_t end = text.find(',', pos);
@@ -74,20 +85,21 @@ std::vector<int> parse_cpulist(std::string_view text) {
             if (*r.ptr != '-')
                 continue;
             auto r2 = std::from_chars(r.ptr + 1, item.data() + item.size(), hi);
-            if (r2.ec != std::errc() || hi < lo)
+            if (r2.ec != std::errc() || hi < lo || r2.ptr != item.data() + item.size())
                 continue;
         }
         if (lo >= max_cpus)
             continue;
         if (hi >= max_cpus)
             hi = max_cpus - 1;
-        for (int c = lo; c <= hi; c++)
-            cpus.push_back(c);
+        // Bits lo..hi at once: all ones cut to the range's width, moved up.
+        cpus |= (~cpuset() >> static_cast<std::size_t>(max_cpus - 1 - (hi - lo)))
+                << static_cast<std::size_t>(lo);
     }
-    std::sort(cpus.begin(), cpus.end());
-    cpus.erase(std::unique(cpus.begin(), cpus.end()), cpus.end());
     return cpus;
 }
+
+namespace {
 
 // One "cpu..." line of /proc/stat, in the host's clock ticks.
 struct host_ticks {
@@ -107,13 +119,11 @@ bool parse_ticks(std::string_view rest, host_ticks &t) {
     return true;
 }
 
+// The tick lines of /proc/stat.
 struct host_stat {
     bool ok = false;
     host_ticks total;
     std::map<int, host_ticks> per_cpu;  // by host CPU number
-    long long btime = 0;
-    unsigned long long ctxt = 0, intr = 0, softirq = 0;
-    long long running = 0, blocked = 0;
 };
 
 host_stat read_stat() {
@@ -125,7 +135,9 @@ host_stat read_stat() {
     for_each_line(text, [&](std::string_view line) {
         if (line.substr(0, 4) == "cpu ") {
             parse_ticks(line.substr(4), st.total);
-        } else if (line.substr(0, 3) == "cpu") {
+        } else if (line.substr(0, 3) != "cpu") {
+            return false;  // the tick lines come first
+        } else {
             int cpu = -1;
             auto r = std::from_chars(line.data() + 3, line.data() + line.size(), cpu);
             host_ticks t;
@@ -135,21 +147,20 @@ host_stat read_stat() {
         }
         return true;
     });
-    st.btime = to_ll(field(text, "btime"));
-    st.ctxt = to_ull(field(text, "ctxt"));
-    st.intr = to_ull(field(text, "intr"));
-    st.softirq = to_ull(field(text, "softirq"));
-    st.running = to_ll(field(text, "procs_running"));
-    st.blocked = to_ll(field(text, "procs_blocked"));
     return st;
 }
 
-// The host CPU behind each FreeBSD CPU number; -1 where the host has none.
+}  // namespace
+
 std::vector<int> cpu_map() {
     std::string text;
     std::vector<int> online;
-    if (read_host("/sys/devices/system/cpu/online", text))
-        online = parse_cpulist(text);
+    if (read_host("/sys/devices/system/cpu/online", text)) {
+        cpuset set = parse_cpulist(text);
+        for (std::size_t c = 0; c < set.size(); c++)
+            if (set.test(c))
+                online.push_back(static_cast<int>(c));
+    }
     if (online.empty()) {
         host_stat st = read_stat();
         for (const auto &entry : st.per_cpu)
@@ -167,6 +178,8 @@ std::vector<int> cpu_map() {
     online.resize(static_cast<std::size_t>(ncpu), -1);
     return online;
 }
+
+namespace {
 
 // Host ticks (USER_HZ) as FreeBSD ticks, without overflowing on the way.
 long rescale(unsigned long long ticks, long hz) {
@@ -214,6 +227,24 @@ struct meminfo {
     }
 };
 
+// MemTotal, MemFree and Buffers of /proc/meminfo are the figures sysinfo(2)
+// reports too, without the host writing out the whole text; false for other
+// keys and under a made-up root, which has only its files.
+bool meminfo_quick(std::string_view key, unsigned long long &bytes) {
+    bool total = key == "MemTotal", free = key == "MemFree", buffers = key == "Buffers";
+    if (!(total || free || buffers) || !live_root())
+        return false;
+    int saved = errno;
+    struct sysinfo si;
+    bool ok = ::sysinfo(&si) == 0;
+    errno = saved;
+    if (!ok)
+        return false;
+    unsigned long long unit = si.mem_unit ? si.mem_unit : 1;
+    bytes = (total ? si.totalram : free ? si.freeram : si.bufferram) * unit;
+    return true;
+}
+
 meminfo read_meminfo() {
     meminfo m;
     m.ok = read_host("/proc/meminfo", m.text);
@@ -257,7 +288,7 @@ bool split_dev_cpu(const char *name, int &cpu, std::string_view &leaf) {
 std::string freq_levels_text(const std::string &dir) {
     std::string text;
     std::vector<long long> khz;
-    if (read_file((dir + "/scaling_available_frequencies").c_str(), text, 1 << 16)) {
+    if (read_piece((dir + "/scaling_available_frequencies").c_str(), text, 1 << 16)) {
         std::string_view w[64];
         std::size_t n = split_words(text, w, 64);
         for (std::size_t i = 0; i < n; i++)
@@ -265,9 +296,9 @@ std::string freq_levels_text(const std::string &dir) {
     }
     if (khz.empty()) {
         // Drivers that pick their own steps offer only the range.
-        if (read_file((dir + "/cpuinfo_max_freq").c_str(), text, 64))
+        if (read_piece((dir + "/cpuinfo_max_freq").c_str(), text, 64))
             khz.push_back(to_ll(text, -1));
-        if (read_file((dir + "/cpuinfo_min_freq").c_str(), text, 64))
+        if (read_piece((dir + "/cpuinfo_min_freq").c_str(), text, 64))
             khz.push_back(to_ll(text, -1));
     }
     std::vector<long long> mhz;
@@ -285,194 +316,16 @@ std::string freq_levels_text(const std::string &dir) {
     return out;
 }
 
-// ---- the scheduler's topology text ----
-
-struct partition {
-    int cache_level;             // 0: not a cache (a package or a core)
-    std::vector<cpuset> block;   // by FreeBSD CPU: the CPUs sharing with it
-};
-
-cpuset read_shared(const std::string &path, const std::vector<int> &host2bsd) {
-    cpuset set;
-    std::string text;
-    if (!read_file(path.c_str(), text, 1 << 16))
-        return set;
-    for (int h : parse_cpulist(text))
-        if (host2bsd[static_cast<std::size_t>(h)] >= 0)
-            set.set(static_cast<std::size_t>(host2bsd[static_cast<std::size_t>(h)]));
-    return set;
-}
-
-struct topology {
-    std::vector<partition> parts;
-    int core = -1;  // index of the cores among parts, if the host named them
-};
-
-// Packages, the caches from the outermost in, the cores (threads sharing a
-// core), then the first-level caches: from coarse to fine.
-topology read_topology(const std::vector<int> &map) {
-    std::size_t n = map.size();
-    std::vector<int> host2bsd(max_cpus, -1);
-    for (std::size_t i = 0; i < n; i++)
-        if (map[i] >= 0)
-            host2bsd[static_cast<std::size_t>(map[i])] = static_cast<int>(i);
-
-    constexpr int max_level = 4;
-    partition package{0, std::vector<cpuset>(n)};
-    partition core{0, std::vector<cpuset>(n)};
-    std::vector<partition> caches;
-    for (int level = 0; level <= max_level; level++)
-        caches.push_back({level, std::vector<cpuset>(n)});
-    std::vector<long long> pkg_id(n, -1);
-    bool have_pkg = false, have_core = false;
-    bool have_level[max_level + 1] = {};
-
-    std::string text;
-    for (std::size_t i = 0; i < n; i++) {
-        if (map[i] < 0)
-            continue;
-        std::string dir = host_path("/sys/devices/system/cpu/cpu") + std::to_string(map[i]);
-        if (read_file((dir + "/topology/physical_package_id").c_str(), text, 64)) {
-            pkg_id[i] = to_ll(text, -1);
-            have_pkg = true;
-        }
-        core.block[i] = read_shared(dir + "/topology/thread_siblings_list", host2bsd);
-        if (core.block[i].any())
-            have_core = true;
-        // A handful of cache indices at most; the walk stops at the first gap.
-        for (int k = 0; k < 16; k++) {
-            std::string idx = dir + "/cache/index" + std::to_string(k);
-            if (!read_file((idx + "/level").c_str(), text, 64))
-                break;
-            long long level = to_ll(text, -1);
-            if (level < 1 || level > max_level)
-                continue;
-            if (read_file((idx + "/type").c_str(), text, 64) &&
-                text.compare(0, 11, "Instruction") == 0)
-                continue;
-            cpuset shared = read_shared(idx + "/shared_cpu_list", host2bsd);
-            if (shared.none())
-                continue;
-            caches[static_cast<std::size_t>(level)].block[i] |= shared;
-            have_level[level] = true;
-        }
-    }
-    if (have_pkg) {
-        for (std::size_t i = 0; i < n; i++)
-            for (std::size_t j = 0; j < n; j++)
-                if (pkg_id[i] == pkg_id[j])
-                    package.block[i].set(j);
-    }
-
-    topology topo;
-    std::vector<partition> &parts = topo.parts;
-    if (have_pkg)
-        parts.push_back(std::move(package));
-    for (int level = max_level; level >= 2; level--)
-        if (have_level[level])
-            parts.push_back(std::move(caches[static_cast<std::size_t>(level)]));
-    if (have_core) {
-        topo.core = static_cast<int>(parts.size());
-        parts.push_back(std::move(core));
-    }
-    if (have_level[1])
-        parts.push_back(std::move(caches[1]));
-    // Every CPU shares at least with itself, also where the host said nothing.
-    for (partition &p : parts)
-        for (std::size_t i = 0; i < n; i++)
-            p.block[i].set(i);
-    return topo;
-}
-
-// S split by one partition, each block the lowest unassigned CPU with what
-// it shares, so the blocks never overlap whatever the host reported.
-std::vector<cpuset> split(const cpuset &s, const partition &p, std::size_t n) {
-    std::vector<cpuset> blocks;
-    cpuset left = s;
-    for (std::size_t c = 0; c < n; c++) {
-        if (!left.test(c))
-            continue;
-        cpuset b = p.block[c] & left;
-        b.set(c);
-        left &= ~b;
-        blocks.push_back(b);
-    }
-    return blocks;
-}
-
-std::string mask_text(const cpuset &s) {
-    std::string out;
-    for (int w = 0; w < max_cpus / 64; w++) {
-        unsigned long long word = 0;
-        for (int b = 0; b < 64; b++)
-            if (s.test(static_cast<std::size_t>(w * 64 + b)))
-                word |= 1ULL << b;
-        char buf[24];
-        std::snprintf(buf, sizeof(buf), "%s%llx", w ? "," : "", word);
-        out += buf;
-    }
-    return out;
-}
-
-std::string cpu_list_text(const cpuset &s, std::size_t n) {
-    std::string out;
-    for (std::size_t c = 0; c < n; c++) {
-        if (!s.test(c))
-            continue;
-        if (!out.empty())
-            out += ", ";
-        out += std::to_string(c);
-    }
-    return out;
-}
-
-// One group and its children, as the scheduler writes them: a group is one
-// block of a partition (level its cache level) and takes the level of every
-// finer cache it coincides with. Each level descends at least one partition,
-// so the depth is bounded by their number.
-void append_group(std::string &out, const cpuset &s, int level, const std::vector<partition> &parts,
-                  std::size_t from, int indent, std::size_t n, const partition *core) {
-    int cache_level = level;
-    std::size_t j = from;
-    std::vector<cpuset> children;
-    for (; j < parts.size(); j++) {
-        children = split(s, parts[j], n);
-        if (children.size() > 1)
-            break;
-        cache_level = std::max(cache_level, parts[j].cache_level);
-        children.clear();
-    }
-    std::size_t ncores = core ? split(s, *core, n).size() : s.count();
-    bool smt = cache_level != 0 && s.count() > 1 && ncores < 2;
-
-    std::string pad(static_cast<std::size_t>(indent), ' ');
-    out += pad + "<group level=\"" + std::to_string(1 + indent / 2) + "\" cache-level=\"" +
-           std::to_string(cache_level) + "\">\n";
-    out += pad + " <cpu count=\"" + std::to_string(s.count()) + "\" mask=\"" + mask_text(s) +
-           "\">" + cpu_list_text(s, n) + "</cpu>\n";
-    if (smt)
-        out += pad +
-               " <flags><flag name=\"THREAD\">THREAD group</flag>"
-               "<flag name=\"SMT\">SMT group</flag></flags>\n";
-    if (!children.empty()) {
-        out += pad + " <children>\n";
-        for (const cpuset &child : children)
-            append_group(out, child, parts[j].cache_level, parts, j + 1, indent + 2, n, core);
-        out += pad + " </children>\n";
-    }
-    out += pad + "</group>\n";
-}
-
 }  // namespace
 
 int live_boottime(const int *, unsigned n, std::string &out, bool) {
     if (n != 2)
         return ENOENT;
-    host_stat st = read_stat();
-    if (!st.ok)
+    std::string text;
+    if (!read_host("/proc/stat", text))
         return EIO;
     // The host gives whole seconds.
-    bsd::timeval tv{static_cast<std::int64_t>(st.btime), 0};
+    bsd::timeval tv{static_cast<std::int64_t>(to_ll(field(text, "btime"))), 0};
     append_record(out, tv);
     return 0;
 }
@@ -491,7 +344,8 @@ int live_vmtotal(const int *, unsigned n, std::string &out, bool) {
     meminfo m = read_meminfo();
     if (!m.ok)
         return EIO;
-    host_stat st = read_stat();
+    std::string stat;
+    read_host("/proc/stat", stat);  // without it the queues read as empty
     unsigned long long ps = static_cast<unsigned long long>(host_pagesize());
     auto pages = [&](std::string_view key) { return m.bytes(key) / ps; };
     auto threads = [](long long v) {
@@ -508,8 +362,8 @@ int live_vmtotal(const int *, unsigned n, std::string &out, bool) {
     vt.t_vmshr = 0;
     vt.t_rmshr = pages("Shmem");
     vt.t_free = pages("MemFree");
-    vt.t_rq = threads(st.running);
-    vt.t_dw = threads(st.blocked);
+    vt.t_rq = threads(to_ll(field(stat, "procs_running")));
+    vt.t_dw = threads(to_ll(field(stat, "procs_blocked")));
     append_record(out, vt);
     return 0;
 }
@@ -542,25 +396,27 @@ int live_vm_stats(const char *name, std::string &out, bool) {
     std::string_view n(name);
     if (n.substr(0, 13) == "vm.stats.sys.") {
         std::string_view leaf = n.substr(13);
-        host_stat st = read_stat();
-        if (!st.ok)
-            return EIO;
-        if (leaf == "v_swtch") {
-            append_u32(out, st.ctxt);
-        } else if (leaf == "v_intr") {
-            append_u32(out, st.intr);
-        } else if (leaf == "v_soft") {
-            append_u32(out, st.softirq);
-        } else if (leaf == "v_syscall") {
-            append_u32(out, 0);  // the host counts no system calls
-        } else if (leaf == "v_trap") {
-            // Page faults, the traps the host does count.
-            std::string vmstat;
-            read_host("/proc/vmstat", vmstat);
-            append_u32(out, vmstat_value(vmstat, "pgfault"));
-        } else {
-            return ENOENT;
+        if (leaf == "v_syscall") {
+            append_u32(out, 0);  // not counted by this host
+            return 0;
         }
+        std::string text;
+        if (leaf == "v_trap") {
+            // Page faults, the traps the host does count.
+            if (!read_host("/proc/vmstat", text, false))
+                return EIO;
+            append_u32(out, vmstat_value(text, "pgfault"));
+            return 0;
+        }
+        const char *key = leaf == "v_swtch" ? "ctxt"
+                          : leaf == "v_intr" ? "intr"
+                          : leaf == "v_soft" ? "softirq"
+                                             : nullptr;
+        if (key == nullptr)
+            return ENOENT;
+        if (!read_host("/proc/stat", text))
+            return EIO;
+        append_u32(out, to_ull(field(text, key)));
         return 0;
     }
     if (n.substr(0, 12) != "vm.stats.vm.")
@@ -573,7 +429,7 @@ int live_vm_stats(const char *name, std::string &out, bool) {
         leaf == "v_swappgsout" || leaf == "v_vnodein" || leaf == "v_vnodeout" ||
         leaf == "v_vnodepgsin" || leaf == "v_vnodepgsout") {
         std::string vmstat;
-        if (!read_host("/proc/vmstat", vmstat))
+        if (!read_host("/proc/vmstat", vmstat, false))
             return EIO;
         bool in = leaf.ends_with("in");
         unsigned long long swapped = vmstat_value(vmstat, in ? "pswpin" : "pswpout");
@@ -581,8 +437,9 @@ int live_vm_stats(const char *name, std::string &out, bool) {
             append_u32(out, swapped);
             return 0;
         }
-        // All paging in KiB, of which the swap pages are the swap pager's.
-        unsigned long long paged = vmstat_value(vmstat, in ? "pgpgin" : "pgpgout") * 1024 / ps;
+        // File-backed pages: read in by major faults that were not swap-ins,
+        // written back from the page cache less what went to swap.
+        unsigned long long paged = vmstat_value(vmstat, in ? "pgmajfault" : "nr_written");
         append_u32(out, paged > swapped ? paged - swapped : 0);
         return 0;
     }
@@ -591,22 +448,21 @@ int live_vm_stats(const char *name, std::string &out, bool) {
         append_u32(out, ps);
         return 0;
     }
-    meminfo m = read_meminfo();
-    if (!m.ok)
-        return EIO;
-    unsigned long long bytes;
-    if (leaf == "v_page_count")
-        bytes = m.bytes("MemTotal");
-    else if (leaf == "v_free_count")
-        bytes = m.bytes("MemFree");
-    else if (leaf == "v_active_count")
-        bytes = m.bytes("Active");
-    else if (leaf == "v_inactive_count")
-        bytes = m.bytes("Inactive");
-    else if (leaf == "v_wire_count")
-        bytes = wired_bytes(m);
-    else
+    const char *key = leaf == "v_page_count"     ? "MemTotal"
+                      : leaf == "v_free_count"     ? "MemFree"
+                      : leaf == "v_active_count"   ? "Active"
+                      : leaf == "v_inactive_count" ? "Inactive"
+                      : leaf == "v_wire_count"     ? ""
+                                                   : nullptr;
+    if (key == nullptr)
         return ENOENT;  // v_cache_count among them: gone from FreeBSD too
+    unsigned long long bytes;
+    if (!meminfo_quick(key, bytes)) {
+        meminfo m = read_meminfo();
+        if (!m.ok)
+            return EIO;
+        bytes = *key ? m.bytes(key) : wired_bytes(m);
+    }
     append_u32(out, bytes / ps);
     return 0;
 }
@@ -615,14 +471,19 @@ int live_mem_size(const char *name, std::string &out, bool) {
     bool physmem = std::strcmp(name, "hw.physmem") == 0;
     if (!physmem && std::strcmp(name, "vfs.bufspace") != 0)
         return ENOENT;
-    meminfo m = read_meminfo();
-    if (!m.ok)
-        return EIO;
+    const char *key = physmem ? "MemTotal" : "Buffers";
+    unsigned long long bytes;
+    if (!meminfo_quick(key, bytes)) {
+        meminfo m = read_meminfo();
+        if (!m.ok)
+            return EIO;
+        bytes = m.bytes(key);
+    }
     if (physmem) {
-        unsigned long value = m.bytes("MemTotal");
+        unsigned long value = bytes;
         append_record(out, value);
     } else {
-        long value = static_cast<long>(m.bytes("Buffers"));
+        long value = static_cast<long>(bytes);
         append_record(out, value);
     }
     return 0;
@@ -644,8 +505,8 @@ int live_cpu_dev(const char *name, std::string &out, bool) {
                       std::to_string(map[static_cast<std::size_t>(cpu)]) + "/cpufreq";
     std::string text;
     if (!levels) {
-        if (!read_file((dir + "/scaling_cur_freq").c_str(), text, 64) &&
-            !read_file((dir + "/cpuinfo_cur_freq").c_str(), text, 64))
+        if (!read_piece((dir + "/scaling_cur_freq").c_str(), text, 64) &&
+            !read_piece((dir + "/cpuinfo_cur_freq").c_str(), text, 64))
             return ENOENT;  // no frequency driver
         long long khz = to_ll(text, -1);
         if (khz < 0)
@@ -662,29 +523,10 @@ int live_cpu_dev(const char *name, std::string &out, bool) {
     return 0;
 }
 
-int live_topology_spec(const char *name, std::string &out, bool) {
-    if (std::strcmp(name, "kern.sched.topology_spec") != 0)
-        return ENOENT;
-    std::vector<int> map = cpu_map();
-    std::size_t n = map.size();
-    topology topo = read_topology(map);
-    // Without core data every CPU counts as a core of its own.
-    const partition *core =
-        topo.core >= 0 ? &topo.parts[static_cast<std::size_t>(topo.core)] : nullptr;
-    cpuset all;
-    for (std::size_t i = 0; i < n; i++)
-        all.set(i);
-    out = "<groups>\n";
-    append_group(out, all, 0, topo.parts, 0, 1, n, core);
-    out += "</groups>\n";
-    out += '\0';  // the kernel's text comes with its NUL
-    return 0;
-}
-
 bool live_swap_devices(std::vector<swap_device> &out) {
     out.clear();
     std::string text;
-    if (!read_host("/proc/swaps", text))
+    if (!read_host("/proc/swaps", text, false))
         return false;
     unsigned long long ps = static_cast<unsigned long long>(host_pagesize());
     bool header = true;

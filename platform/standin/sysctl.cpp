@@ -1,12 +1,15 @@
 // sysctl and sysctlbyname with FreeBSD's semantics, answered from injected
 // steps or from the live host.
 #include <cerrno>
+#include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "freebsd.h"
 #include "inject.h"
 #include "live.h"
+#include "sockets.h"
 
 namespace standin {
 namespace {
@@ -53,16 +56,32 @@ const name_route name_routes[] = {
     {"dev.cpu.", live_cpu_dev},
     {"hw.physmem", live_mem_size},
     {"vfs.bufspace", live_mem_size},
+    {"kern.file", live_kern_file},
+    {"net.inet.tcp.pcblist", live_pcblist},
+    {"net.inet.udp.pcblist", live_pcblist},
+    {"net.local.", live_pcblist},
 };
 
+// The room the caller's buffer gives the answer being built on this thread,
+// and the size a measure found without building its answer.
+thread_local std::size_t room = SIZE_MAX;
+thread_local std::size_t measured = SIZE_MAX;
+// The caller's buffer, for a table that writes its records there itself, and
+// what it wrote: a large table is then never copied, nor held twice.
+thread_local char *target = nullptr;
+thread_local std::size_t written = SIZE_MAX;
+thread_local bool overflowed = false;
+
 std::string mib_key(const int *name, u_int namelen) {
-    std::string key;
+    // At most 24 numbers of at most 11 characters each, and their dots.
+    char buf[24 * 12];
+    char *p = buf;
     for (u_int i = 0; i < namelen; i++) {
         if (i)
-            key += '.';
-        key += std::to_string(name[i]);
+            *p++ = '.';
+        p = std::to_chars(p, buf + sizeof(buf), name[i]).ptr;
     }
-    return key;
+    return std::string(buf, static_cast<std::size_t>(p - buf));
 }
 
 int live_mib(const int *name, u_int namelen, std::string &out, bool measure) {
@@ -117,9 +136,12 @@ const char *op_of(const void *oldp, const void *newp) {
     return oldp == nullptr ? "measure" : "read";
 }
 
-template <class Live>
+// Refuses a new value: the parameter is read-only here.
+int no_write(const void *, std::size_t) { return EPERM; }
+
+template <class Live, class Write = decltype(&no_write)>
 int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void *newp,
-           std::size_t newlen, Live live) {
+           std::size_t newlen, Live live, Write write = no_write) {
     log_call("sysctl", key, op_of(oldp, newp),
              newp != nullptr ? newlen : (oldlenp ? *oldlenp : 0));
     step st;
@@ -135,21 +157,67 @@ int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void 
             *oldlenp = static_cast<std::size_t>(st.value);
         return rc;
     }
-    // The stand-in accepts no new values from live callers.
+    // A plain write goes to the writable parameters; reading the old value
+    // while writing a new one is not offered.
+    if (newp != nullptr && oldlenp == nullptr) {
+        int err = write(newp, newlen);
+        if (err != 0) {
+            errno = err;
+            return -1;
+        }
+        return 0;
+    }
     if (newp != nullptr) {
         errno = EPERM;
         return -1;
     }
     std::string data;
+    room = oldp != nullptr && oldlenp != nullptr ? *oldlenp : SIZE_MAX;
+    target = oldlenp != nullptr ? static_cast<char *>(oldp) : nullptr;
+    measured = written = SIZE_MAX;
+    overflowed = false;
     int err = live(data, oldp == nullptr);
+    room = SIZE_MAX;
+    target = nullptr;
     if (err != 0) {
         errno = err;
         return -1;
+    }
+    if (written != SIZE_MAX) {
+        if (overflowed) {
+            errno = ENOMEM;  // the buffer holds the first bytes, as deliver leaves it
+            return -1;
+        }
+        *oldlenp = written;
+        return 0;
+    }
+    if (oldp == nullptr && measured != SIZE_MAX) {
+        if (oldlenp != nullptr)
+            *oldlenp = measured;
+        return 0;
     }
     return deliver(data, oldp, oldlenp);
 }
 
 }  // namespace
+
+std::size_t answer_room() {
+    return room;
+}
+
+void answer_measured(std::size_t size) {
+    measured = size;
+}
+
+char *answer_buffer() {
+    return target;
+}
+
+void answer_written(std::size_t len, bool more) {
+    written = len;
+    overflowed = more;
+}
+
 }  // namespace standin
 
 namespace bsd {
@@ -164,6 +232,9 @@ int sysctl(const int *name, u_int namelen, void *oldp, std::size_t *oldlenp, con
     return standin::answer(standin::mib_key(name, namelen), oldp, oldlenp, newp, newlen,
                            [&](std::string &out, bool measure) {
                                return standin::live_mib(name, namelen, out, measure);
+                           },
+                           [&](const void *value, std::size_t len) {
+                               return standin::live_mib_write(name, namelen, value, len);
                            });
 }
 

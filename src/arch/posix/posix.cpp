@@ -5,6 +5,7 @@
 #include "arch/all/errors.h"
 #include "arch/all/globals.h"
 #include "arch/freebsd/proc.h"
+#include "arch/posix/priority.h"
 #include "arch/posix/sysctl.h"
 #include "bsd.h"
 
@@ -21,6 +22,8 @@ static const struct {
 
 static PyMethodDef posix_methods[] = {
     {"getpagesize", quarn_getpagesize_pywrapper, METH_VARARGS, nullptr},
+    {"proc_priority_get", quarn_proc_priority_get, METH_VARARGS, nullptr},
+    {"proc_priority_set", quarn_proc_priority_set, METH_VARARGS, nullptr},
     {"proc_is_zombie", quarn_proc_is_zombie, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
