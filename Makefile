@@ -72,3 +72,20 @@ bench:
 
 clean:
 	rm -rf build
+
+# Coverage-guided fuzzing of the walkers of kernel answers (clang, libFuzzer,
+# ASan+UBSan); never part of `make test`. FUZZ_RUNS, FUZZ_TARGETS as in
+# fuzz/run.sh.
+.PHONY: fuzz
+fuzz:
+	@tools/deps.sh fuzz $(PY)
+	@CXX=clang++ cmake -S fuzz -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ \
+	  -DPython3_EXECUTABLE=$(PY) >/dev/null
+	@cmake --build build/fuzz -j $(JOBS) --target quarn_fuzz -- --no-print-directory
+	@fuzz/run.sh
+
+# The churn and thread tests at length (bounded by time and count).
+.PHONY: stress
+stress: build
+	@v=$(call ver,$(PY)); QUARN_STRESS=1 PYTHONPATH=build/py$$v:$(DIST) \
+	  $(PY) -m pytest -q -s -p no:cacheprovider tests/test_churn.py

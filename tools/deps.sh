@@ -3,6 +3,7 @@
 #
 #   tools/deps.sh build [PYTHON...]   what building the module needs
 #   tools/deps.sh test  [PYTHON...]   that, plus what the test suites need
+#   tools/deps.sh fuzz  [PYTHON...]   that, plus what make fuzz needs
 #
 # Each PYTHON named is checked for its development headers too. With
 # everything present it installs nothing and prints nothing. It installs as
@@ -26,6 +27,8 @@ libmnl-dev     build file /usr/include/libmnl/libmnl.h
 libgtest-dev   test  file /usr/include/gtest/gtest.h
 python3-pytest test  file /usr/lib/python3/dist-packages/pytest/__init__.py
 iproute2       test  cmd  ss
+clang          fuzz  cmd  clang++
+libclang-rt-14-dev fuzz file /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
 '
 
 root=${QUARN_DEPS_ROOT:-}
@@ -36,9 +39,9 @@ say() {
 }
 
 case "${1:-}" in
-build | test) mode=$1 ;;
+build | test | fuzz) mode=$1 ;;
 *)
-    say "usage: tools/deps.sh build|test [PYTHON...]"
+    say "usage: tools/deps.sh build|test|fuzz [PYTHON...]"
     exit 2
     ;;
 esac
@@ -61,6 +64,9 @@ while [ "$1" != "--" ]; do
     package=$1 need=$2 kind=$3 probe=$4
     shift 4
     if [ "$need" = test ] && [ "$mode" = build ]; then
+        continue
+    fi
+    if [ "$need" = fuzz ] && [ "$mode" != fuzz ]; then
         continue
     fi
     case $kind in

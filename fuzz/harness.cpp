@@ -1,0 +1,303 @@
+// libFuzzer harness: turns the fuzzer's bytes into injected platform answers,
+// makes the target's module calls in an embedded interpreter, and checks that
+// each returns a plain value or raises a documented kind of exception.
+//
+// An input is a series of records: slot (1 byte), kind (1 byte), length
+// (2 bytes, little-endian), payload. Records for the same slot form a
+// sequence, answered in order. Kind 0 and 1: an answer; 2: an error with the
+// payload's first byte as errno (none: a null result with errno 0); 3: an
+// answer whose first 8 payload bytes are its value (a length or count the
+// kernel claims). A slot without records fails with ENOENT, so that no call
+// reaches the live host.
+//
+// QUARN_FUZZ_NO_CLAIMS=1 reads kind 3 as kind 0, for a campaign past a
+// known fault with claimed lengths.
+// QUARN_FUZZ_TARGET picks the target of the table (QUARN_FUZZ_TABLE, else
+// the source tree's targets.txt; "list" prints their names);
+// QUARN_FUZZ_SEED=dir writes one seed input made of the live host's answers
+// into dir and exits.
+#include <Python.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "live_record.h"
+
+extern "C" PyObject *PyInit__quarn_bsd(void);
+extern "C" {
+void standin_reset(void);
+int standin_answer(const char *call, const char *key, const void *data, std::size_t len);
+int standin_answer_value(const char *call, const char *key, long value, const void *data,
+                         std::size_t len);
+int standin_error(const char *call, const char *key, int err);
+int standin_host_root(const char *dir);
+}
+
+namespace {
+
+fuzz::target the_target;
+std::size_t nslots;
+std::vector<PyObject *> functions;  // one per call of the target
+std::vector<PyObject *> arguments;
+PyObject *allowed;                  // the exception types a call may raise
+std::string root;                   // the made-up host root, for "file" slots
+bool no_claims;
+
+[[noreturn]] void fail(const char *what, const char *detail) {
+    std::fprintf(stderr, "quarn-fuzz: %s: %s\n", what, detail);
+    if (PyErr_Occurred())
+        PyErr_Print();
+    std::abort();
+}
+
+PyObject *eval(const char *expr) {
+    PyObject *globals = PyDict_New();
+    PyObject *v = PyRun_String(expr, Py_eval_input, globals, globals);
+    Py_XDECREF(globals);
+    if (v == nullptr)
+        fail("cannot evaluate", expr);
+    return v;
+}
+
+// A result is made of plain values only, nested at most a few levels.
+bool plain(PyObject *v, int depth) {
+    if (depth > 4)
+        return false;
+    if (v == Py_None || PyBool_Check(v) || PyLong_CheckExact(v) || PyFloat_CheckExact(v) ||
+        PyUnicode_CheckExact(v) || PyBytes_CheckExact(v))
+        return true;
+    if (PyTuple_CheckExact(v) || PyList_CheckExact(v)) {
+        Py_ssize_t n = PySequence_Fast_GET_SIZE(v);
+        for (Py_ssize_t i = 0; i < n; i++)
+            if (!plain(PySequence_Fast_GET_ITEM(v, i), depth + 1))
+                return false;
+        return true;
+    }
+    if (PyDict_CheckExact(v)) {
+        PyObject *key, *value;
+        Py_ssize_t pos = 0;
+        while (PyDict_Next(v, &pos, &key, &value))
+            if (!plain(key, depth + 1) || !plain(value, depth + 1))
+                return false;
+        return true;
+    }
+    return false;
+}
+
+std::string file_path(const std::string &key) {
+    return root + key;
+}
+
+void make_dirs(const std::string &path) {
+    for (std::size_t i = 1; i < path.size(); i++) {
+        if (path[i] == '/') {
+            std::string dir = path.substr(0, i);
+            mkdir(dir.c_str(), 0700);
+        }
+    }
+}
+
+void write_file(const std::string &path, const std::string &data) {
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr)
+        fail("cannot write", path.c_str());
+    if (!data.empty())
+        std::fwrite(data.data(), 1, data.size(), f);
+    std::fclose(f);
+}
+
+// The made-up root is the harness's own directory under /dev/shm.
+void remove_root() {
+    if (!root.empty())
+        std::system(("rm -rf '" + root + "'").c_str());
+}
+
+void pick_target() {
+    const char *table = std::getenv("QUARN_FUZZ_TABLE");
+    std::vector<fuzz::target> targets;
+    if (!fuzz::read_targets(table ? table : QUARN_FUZZ_DEFAULT_TABLE, targets))
+        std::exit(2);
+    const char *name = std::getenv("QUARN_FUZZ_TARGET");
+    if (name == nullptr)
+        fail("no target", "set QUARN_FUZZ_TARGET");
+    if (std::strcmp(name, "list") == 0) {
+        for (const fuzz::target &t : targets)
+            std::printf("%s\n", t.name.c_str());
+        std::exit(0);
+    }
+    for (const fuzz::target &t : targets)
+        if (t.name == name)
+            the_target = t;
+    if (the_target.name.empty())
+        fail("unknown target", name);
+    nslots = the_target.slots.size();
+    if (nslots == 0 || nslots > 256 || the_target.calls.empty())
+        fail("a target needs 1 to 256 slots and a call", name);
+}
+
+void put_u16(std::string &out, std::size_t v) {
+    out += static_cast<char>(v & 0xff);
+    out += static_cast<char>((v >> 8) & 0xff);
+}
+
+// One record per slot, from the live host, as the seed of a corpus.
+void write_seed(const char *dir) {
+    std::string input;
+    for (std::size_t i = 0; i < nslots; i++) {
+        std::string data;
+        int err = fuzz::live_answer(the_target.slots[i], data);
+        if (data.size() > 0xffff)
+            data.resize(0xffff);
+        input += static_cast<char>(i);
+        input += static_cast<char>(err ? 2 : 0);
+        if (err) {
+            put_u16(input, 1);
+            input += static_cast<char>(err);
+        } else {
+            put_u16(input, data.size());
+            input += data;
+        }
+    }
+    make_dirs(std::string(dir) + "/");
+    write_file(std::string(dir) + "/live-" + std::to_string(getpid()), input);
+}
+
+// Installs the input's answers; returns the file slots' contents written.
+void install(const std::uint8_t *data, std::size_t size) {
+    std::vector<bool> given(nslots, false);
+    std::vector<std::string> files(nslots);
+    std::size_t pos = 0;
+    while (pos + 4 <= size) {
+        std::size_t s = data[pos] % nslots;
+        int kind = data[pos + 1] % 4;
+        std::size_t len = data[pos + 2] | (static_cast<std::size_t>(data[pos + 3]) << 8);
+        pos += 4;
+        if (len > size - pos)
+            len = size - pos;
+        const std::uint8_t *payload = data + pos;
+        pos += len;
+        const fuzz::slot &sl = the_target.slots[s];
+        if (sl.call == "file") {
+            // A file has one content; a later record adds to it.
+            files[s].append(reinterpret_cast<const char *>(payload), len);
+            given[s] = true;
+            continue;
+        }
+        given[s] = true;
+        const char *c = sl.call.c_str(), *k = sl.key.c_str();
+        if (kind == 2) {
+            standin_error(c, k, len ? payload[0] : 0);
+        } else if (kind == 3 && len >= 8 && !no_claims) {
+            std::int64_t value;
+            std::memcpy(&value, payload, 8);
+            standin_answer_value(c, k, static_cast<long>(value), payload + 8, len - 8);
+        } else {
+            standin_answer(c, k, payload, len);
+        }
+    }
+    for (std::size_t s = 0; s < nslots; s++) {
+        const fuzz::slot &sl = the_target.slots[s];
+        if (sl.call == "file") {
+            std::string path = file_path(sl.key);
+            if (given[s])
+                write_file(path, files[s]);
+            else
+                unlink(path.c_str());
+        } else if (!given[s]) {
+            standin_error(sl.call.c_str(), sl.key.c_str(), ENOENT);
+        }
+    }
+}
+
+void check_call(std::size_t i) {
+    PyObject *result = PyObject_Call(functions[i], arguments[i], nullptr);
+    const char *fn = the_target.calls[i].function.c_str();
+    if (result != nullptr) {
+        if (PyErr_Occurred())
+            fail("result with an exception pending", fn);
+        if (!plain(result, 0))
+            fail("not a plain value", fn);
+        Py_DECREF(result);
+        return;
+    }
+    if (!PyErr_Occurred())
+        fail("no result and no exception", fn);
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    // The interpreter turns a result given with an exception set, or a null
+    // without one, into SystemError: a fault of the module either way.
+    bool ok = PyErr_GivenExceptionMatches(type, allowed) &&
+              !PyErr_GivenExceptionMatches(type, PyExc_SystemError);
+    if (!ok) {
+        PyErr_Restore(type, value, tb);
+        fail("unexpected exception", fn);
+    }
+    Py_XDECREF(type);
+    Py_XDECREF(value);
+    Py_XDECREF(tb);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    pick_target();
+    no_claims = std::getenv("QUARN_FUZZ_NO_CLAIMS") != nullptr;
+    if (PyImport_AppendInittab("_quarn_bsd", PyInit__quarn_bsd) == -1)
+        fail("cannot register", "_quarn_bsd");
+    Py_InitializeEx(0);
+    PyObject *mod = PyImport_ImportModule("_quarn_bsd");
+    if (mod == nullptr)
+        fail("cannot import", "_quarn_bsd");
+    for (const fuzz::call &c : the_target.calls) {
+        PyObject *f = PyObject_GetAttrString(mod, c.function.c_str());
+        if (f == nullptr) {
+            // Targets are written ahead of the functions they reach.
+            std::printf("quarn-fuzz: %s is not in the module yet: target skipped\n",
+                        c.function.c_str());
+            std::exit(0);
+        }
+        functions.push_back(f);
+        arguments.push_back(eval(c.args.c_str()));
+    }
+    PyObject *zombie = PyObject_GetAttrString(mod, "ZombieProcessError");
+    if (zombie == nullptr)
+        fail("no exception class", "ZombieProcessError");
+    allowed = Py_BuildValue("(OOOOOO)", PyExc_OSError, PyExc_RuntimeError, PyExc_MemoryError,
+                            PyExc_ValueError, PyExc_OverflowError, zombie);
+    Py_DECREF(zombie);
+    Py_DECREF(mod);
+
+    if (const char *seed = std::getenv("QUARN_FUZZ_SEED")) {
+        write_seed(seed);
+        std::exit(0);
+    }
+    if (the_target.host_root) {
+        char tmpl[] = "/dev/shm/quarn-fuzz-XXXXXX";
+        if (mkdtemp(tmpl) == nullptr)
+            fail("cannot make", tmpl);
+        root = tmpl;
+        for (std::size_t s = 0; s < nslots; s++)
+            if (the_target.slots[s].call == "file")
+                make_dirs(file_path(the_target.slots[s].key));
+        standin_host_root(root.c_str());
+        std::atexit(remove_root);
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    standin_reset();
+    install(data, size);
+    for (std::size_t i = 0; i < functions.size(); i++)
+        check_call(i);
+    standin_reset();
+    return 0;
+}

@@ -1,0 +1,138 @@
+// Allocation failures on demand, for tests of the module's MemoryError
+// paths. The module is linked with --wrap for malloc, calloc and realloc, so
+// its own calls (and the stand-in's) come here; the interpreter's and the C++
+// library's do not. standin_call_failing makes one module call with the nth
+// allocation of one kind failing; disarmed, the wrappers only pass through.
+#include <Python.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstddef>
+
+extern "C" {
+// Weak: builds that link the objects without --wrap never call the wrappers.
+void *__real_malloc(std::size_t size) __attribute__((weak));
+void *__real_calloc(std::size_t n, std::size_t size) __attribute__((weak));
+void *__real_realloc(void *p, std::size_t size) __attribute__((weak));
+}
+
+namespace {
+
+enum kind_t { c_allocator = 1, python_allocator = 2 };
+
+std::atomic<bool> c_armed{false};
+std::atomic<long> c_seen{0};
+std::atomic<long> c_fail_at{0};
+
+bool c_fails() {
+    if (!c_armed.load(std::memory_order_relaxed))
+        return false;
+    return ++c_seen == c_fail_at.load();
+}
+
+long py_seen = 0;  // under the interpreter lock
+long py_fail_at = 0;
+PyMemAllocatorEx py_orig[2];
+
+bool py_fails() {
+    return ++py_seen == py_fail_at;
+}
+
+void *py_malloc(void *ctx, std::size_t size) {
+    auto *a = static_cast<PyMemAllocatorEx *>(ctx);
+    return py_fails() ? nullptr : a->malloc(a->ctx, size);
+}
+
+void *py_calloc(void *ctx, std::size_t n, std::size_t size) {
+    auto *a = static_cast<PyMemAllocatorEx *>(ctx);
+    return py_fails() ? nullptr : a->calloc(a->ctx, n, size);
+}
+
+void *py_realloc(void *ctx, void *p, std::size_t size) {
+    auto *a = static_cast<PyMemAllocatorEx *>(ctx);
+    return py_fails() ? nullptr : a->realloc(a->ctx, p, size);
+}
+
+void py_free(void *ctx, void *p) {
+    auto *a = static_cast<PyMemAllocatorEx *>(ctx);
+    a->free(a->ctx, p);
+}
+
+const PyMemAllocatorDomain py_domains[2] = {PYMEM_DOMAIN_MEM, PYMEM_DOMAIN_OBJ};
+
+void py_arm() {
+    for (int i = 0; i < 2; i++) {
+        PyMem_GetAllocator(py_domains[i], &py_orig[i]);
+        PyMemAllocatorEx hook = {&py_orig[i], py_malloc, py_calloc, py_realloc, py_free};
+        PyMem_SetAllocator(py_domains[i], &hook);
+    }
+}
+
+void py_disarm() {
+    for (int i = 0; i < 2; i++)
+        PyMem_SetAllocator(py_domains[i], &py_orig[i]);
+}
+
+}  // namespace
+
+extern "C" void *__wrap_malloc(std::size_t size) {
+    if (c_fails()) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    return __real_malloc(size);
+}
+
+extern "C" void *__wrap_calloc(std::size_t n, std::size_t size) {
+    if (c_fails()) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    return __real_calloc(n, size);
+}
+
+extern "C" void *__wrap_realloc(void *p, std::size_t size) {
+    if (c_fails()) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    return __real_realloc(p, size);
+}
+
+// Calls fn(*args) with the nth allocation of the kind failing (0: none
+// fails); *seen gets the number of allocations of that kind the call made.
+// Returns (result, None) or (None, exception): the exception travels as a
+// value, since ctypes keeps hold of a MemoryError raised through it.
+// Called through ctypes.PyDLL, with the interpreter lock held.
+extern "C" PyObject *standin_call_failing(PyObject *fn, PyObject *args, int kind, long nth,
+                                          long *seen) {
+    PyObject *result;
+    if (kind == c_allocator) {
+        c_seen = 0;
+        c_fail_at = nth;
+        c_armed = true;
+        result = PyObject_Call(fn, args, nullptr);
+        c_armed = false;
+        *seen = c_seen.load();
+    } else if (kind == python_allocator) {
+        py_seen = 0;
+        py_fail_at = nth;
+        py_arm();
+        result = PyObject_Call(fn, args, nullptr);
+        py_disarm();
+        *seen = py_seen;
+    } else {
+        PyErr_SetString(PyExc_ValueError, "unknown allocator kind");
+        return nullptr;
+    }
+    if (result != nullptr)
+        return Py_BuildValue("(NO)", result, Py_None);
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    if (type == nullptr)
+        return Py_BuildValue("(OO)", Py_None, Py_None);
+    PyErr_NormalizeException(&type, &value, &tb);
+    Py_XDECREF(type);
+    Py_XDECREF(tb);
+    return Py_BuildValue("(ON)", Py_None, value);
+}
