@@ -416,7 +416,7 @@ def test_snapshot_shows_this_process(tmp_path):
     import snapshot
     held = tmp_path / "held"
     with open(held, "w") as f:
-        section, fd = snapshot.this_process(None), f.fileno()
+        section, fd = snapshot.process_files(None), f.fileno()
     data = section.data
     assert {"fd": fd, "path": str(held)} in data["open_files"]
     assert f"  {fd:>5}  {held}" in section.lines
