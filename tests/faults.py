@@ -51,6 +51,7 @@ ARGS = {
     "proc_net_connections": (PID, [2, 28, 1], [1, 2]),
     "net_connections": ([2, 28, 1], [1, 2]),
     "cpu_freq": (0,),
+    "sensors_cpu_temperature": (0,),
     "net_if_flags": ("lo",),
     "net_if_mtu": ("lo",),
     "net_if_is_running": ("lo",),
