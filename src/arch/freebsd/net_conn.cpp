@@ -72,13 +72,13 @@ int read_pcblist(const char *name, std::size_t hdr, char **bufp, std::size_t *le
     char *buf = nullptr;
     std::size_t len;
     for (;;) {
-        char *grown = static_cast<char *>(std::realloc(buf, size));
-        if (grown == nullptr) {
-            std::free(buf);
+        // What a failed read left is read again, so nothing is copied.
+        std::free(buf);
+        buf = static_cast<char *>(std::malloc(size));
+        if (buf == nullptr) {
             PyErr_NoMemory();
             return -1;
         }
-        buf = grown;
         len = size;
         if (bsd::sysctlbyname(name, buf, &len, nullptr, 0) == -1) {
             if (errno == ENOMEM && size < max_table) {
@@ -181,13 +181,14 @@ extern "C" int quarn_fetch_xfiles(char **buf, int *count) {
             return -1;
         }
         // The failed call's length may be anything: grow from the buffer.
+        // What the failed read left is read again, so nothing is copied.
         size *= 2;
-        char *grown = static_cast<char *>(std::realloc(*buf, size));
-        if (grown == nullptr) {
+        std::free(*buf);
+        *buf = static_cast<char *>(std::malloc(size));
+        if (*buf == nullptr) {
             PyErr_NoMemory();
             return -1;
         }
-        *buf = grown;
         len = size;
     }
     if (len > size)
