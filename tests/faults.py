@@ -25,6 +25,9 @@ CALL_ERRNOS = {
     "kvm_open": (errno.EACCES, errno.ENOMEM, errno.EINVAL, 0),
     "kvm_getswapinfo": (errno.EIO, errno.EINVAL),
     "kvm_close": (errno.EINVAL,),
+    "kvm_openfiles": (errno.EACCES, errno.EPERM, errno.ENOMEM, errno.EINVAL),
+    "kvm_getprocs": (errno.ESRCH, errno.EINVAL, errno.ENOMEM),
+    "kvm_getenvv": (errno.EPERM, errno.ESRCH, errno.ENOMEM, errno.EINVAL, 0),
     "mallctl": (errno.EINVAL, errno.ENOENT, errno.EPERM, errno.EAGAIN, errno.EFAULT),
 }
 DEFAULT_ERRNOS = (errno.EPERM, errno.EINVAL, errno.EIO, 0)

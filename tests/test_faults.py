@@ -45,6 +45,36 @@ def frequency(err, pos):
     return PLAIN
 
 
+def forced(err_no, what):
+    """OSError(err_no, "force ... (originated from what)"): the forced
+    no-such-process (3) or permission-denied (13) error."""
+    return ("forced", (err_no, what))
+
+
+def for_pid(what):
+    """A library call that returned nothing, judged for our own live process:
+    its errno if it set one, else the call "syscall failed"."""
+    def rule(err, pos):
+        return oserr(what) if err else runtime(f"{what} syscall failed")
+    return rule
+
+
+def path_read(err, pos):
+    return ret("") if err == errno.ENOENT else oserr("sysctl(KERN_PROC_PATHNAME)")
+
+
+def kvm_open(err, pos):
+    text = f"(originated from kvm_openfiles: /dev/null: {os.strerror(err)})"
+    return forced(13, text) if err in (errno.EPERM, errno.EACCES) else runtime(text)
+
+
+def getenvv(err, pos):
+    return {0: ret({}), errno.EPERM: forced(13, "kvm_getenvv -> EPERM"),
+            errno.ESRCH: forced(3, "kvm_getenvv -> ESRCH"),
+            errno.ENOMEM: forced(13, f"kvm_getenvv(pid={faults.PID}, ki_uid={os.geteuid()}) -> ENOMEM"),
+            }.get(err, oserr(f"kvm_getenvv(pid={faults.PID})"))
+
+
 def epoch(err, pos):
     return oserr("mallctl('epoch')" if pos == 0 else "mallctl('epoch') update")
 
@@ -77,6 +107,16 @@ EXPECT = {
                  ("sysctl", None, oserr("sysctlbyname('{key}')"))],
     "heap_info": [("mallctl", "epoch", epoch), ("mallctl", None, oserr("mallctl('{key}')"))],
     "heap_trim": [("mallctl", "arena.4096.purge", PLAIN)],
+    "proc_exe": [("sysctl", "1.14.12.{pid}", path_read)],
+    "proc_cmdline": [("sysctl", "1.14.7.{pid}", growing("sysctl()"))],
+    "proc_environ": [("kvm_openfiles", "", kvm_open),
+                     ("kvm_getprocs", "{pid}", forced(3, "kvm_getprocs")),
+                     ("kvm_getenvv", "{pid}", getenvv), ("kvm_close", "", OK)],
+    "proc_cwd": PROC_RECORD + [("kinfo_getfile", "{pid}", for_pid("kinfo_getfile()"))],
+    "proc_open_files": PROC_RECORD + [("kinfo_getfile", "{pid}", for_pid("kinfo_getfile()"))],
+    "proc_num_fds": PROC_RECORD + [("kinfo_getfile", "{pid}", for_pid("kinfo_getfile()"))],
+    "proc_memory_maps": PROC_RECORD + [("kinfo_getvmmap", "{pid}", for_pid("kinfo_getvmmap()"))],
+    "proc_threads": [("sysctl", "1.14.17.{pid}", growing("sysctl()"))],
 }
 
 FUNCTIONS = faults.functions()
@@ -121,6 +161,11 @@ def check(name, call, key, err, pos, out):
             out.errno == err and out.strerror == f"{os.strerror(err)} (originated from {arg.format(key=key)})"
     elif kind == "plain":
         ok = isinstance(out, OSError) and out.errno == err and out.strerror == os.strerror(err)
+    elif kind == "forced":
+        code, what = arg
+        word = "no such process" if code == errno.ESRCH else "permission denied"
+        ok = isinstance(out, OSError) and out.errno == code and \
+            out.strerror == f"force {word} (originated from {what})"
     elif kind == "rt":
         ok = type(out) is RuntimeError and str(out) == arg
     else:
