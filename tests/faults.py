@@ -25,6 +25,18 @@ CALL_ERRNOS = {
     "kvm_open": (errno.EACCES, errno.ENOMEM, errno.EINVAL, 0),
     "kvm_getswapinfo": (errno.EIO, errno.EINVAL),
     "kvm_close": (errno.EINVAL,),
+    "kvm_openfiles": (errno.EACCES, errno.EPERM, errno.ENOMEM, errno.EINVAL),
+    "kvm_getprocs": (errno.ESRCH, errno.EINVAL, errno.ENOMEM),
+    "kvm_getenvv": (errno.EPERM, errno.ESRCH, errno.ENOMEM, errno.EINVAL, 0),
+    # These set errno whenever they fail; getpriority's -1 with errno 0 is
+    # the priority -1.
+    "socket": (errno.EACCES, errno.EMFILE, errno.ENFILE, errno.ENOBUFS),
+    "ioctl": (errno.EBADF, errno.EINVAL, errno.ENXIO, errno.ENOTTY),
+    "getfsstat": (errno.EFAULT, errno.EIO, errno.EINVAL),
+    "getifaddrs": (errno.ENOMEM, errno.EMFILE, errno.EIO),
+    "cpuset_getaffinity": (errno.EINVAL, errno.EDEADLK, errno.EFAULT, errno.ESRCH, errno.ERANGE,
+                           errno.EPERM),
+    "getpriority": (errno.ESRCH, errno.EINVAL, errno.EPERM, 0),
     "mallctl": (errno.EINVAL, errno.ENOENT, errno.EPERM, errno.EAGAIN, errno.EFAULT),
 }
 DEFAULT_ERRNOS = (errno.EPERM, errno.EINVAL, errno.EIO, 0)

@@ -45,6 +45,53 @@ def frequency(err, pos):
     return PLAIN
 
 
+def forced(err_no, what):
+    """OSError(err_no, "force ... (originated from what)"): the forced
+    no-such-process (3) or permission-denied (13) error."""
+    return ("forced", (err_no, what))
+
+
+def for_pid(what):
+    """A library call that returned nothing, judged for our own live process:
+    its errno if it set one, else the call "syscall failed"."""
+    def rule(err, pos):
+        return oserr(what) if err else runtime(f"{what} syscall failed")
+    return rule
+
+
+def path_read(err, pos):
+    return ret("") if err == errno.ENOENT else oserr("sysctl(KERN_PROC_PATHNAME)")
+
+
+def kvm_open(err, pos):
+    text = f"(originated from kvm_openfiles: /dev/null: {os.strerror(err)})"
+    return forced(13, text) if err in (errno.EPERM, errno.EACCES) else runtime(text)
+
+
+def getenvv(err, pos):
+    return {0: ret({}), errno.EPERM: forced(13, "kvm_getenvv -> EPERM"),
+            errno.ESRCH: forced(3, "kvm_getenvv -> ESRCH"),
+            errno.ENOMEM: forced(13, f"kvm_getenvv(pid={faults.PID}, ki_uid={os.geteuid()}) -> ENOMEM"),
+            }.get(err, oserr(f"kvm_getenvv(pid={faults.PID})"))
+
+
+def no_battery(err, pos):
+    return ("notimpl", "no battery") if err == errno.ENOENT else PLAIN
+
+
+def no_sensor(err, pos):
+    return ("notimpl", "no temperature sensors") if err == errno.ENOENT else PLAIN
+
+
+def priority(err, pos):
+    return ret(-1) if err == 0 else PLAIN
+
+
+def pcb_list(err, pos):
+    """A table read: ENOMEM means "grown, read again" (generic contract)."""
+    return None if err == errno.ENOMEM else PLAIN
+
+
 def epoch(err, pos):
     return oserr("mallctl('epoch')" if pos == 0 else "mallctl('epoch') update")
 
@@ -77,7 +124,39 @@ EXPECT = {
                  ("sysctl", None, oserr("sysctlbyname('{key}')"))],
     "heap_info": [("mallctl", "epoch", epoch), ("mallctl", None, oserr("mallctl('{key}')"))],
     "heap_trim": [("mallctl", "arena.4096.purge", PLAIN)],
+    "proc_exe": [("sysctl", "1.14.12.{pid}", path_read)],
+    "proc_cmdline": [("sysctl", "1.14.7.{pid}", growing("sysctl()"))],
+    "proc_environ": [("kvm_openfiles", "", kvm_open),
+                     ("kvm_getprocs", "{pid}", forced(3, "kvm_getprocs")),
+                     ("kvm_getenvv", "{pid}", getenvv), ("kvm_close", "", OK)],
+    "proc_cwd": PROC_RECORD + [("kinfo_getfile", "{pid}", for_pid("kinfo_getfile()"))],
+    "proc_open_files": PROC_RECORD + [("kinfo_getfile", "{pid}", for_pid("kinfo_getfile()"))],
+    "proc_num_fds": PROC_RECORD + [("kinfo_getfile", "{pid}", for_pid("kinfo_getfile()"))],
+    "proc_memory_maps": PROC_RECORD + [("kinfo_getvmmap", "{pid}", for_pid("kinfo_getvmmap()"))],
+    "proc_threads": [("sysctl", "1.14.17.{pid}", growing("sysctl()"))],
+    "proc_cpu_affinity_get": [("cpuset_getaffinity", "{pid}", PLAIN)],
+    "proc_getrlimit": [("sysctl", None, oserr("sysctl()"))],
+    "proc_priority_get": [("getpriority", "{pid}", priority)],
+    "sensors_cpu_temperature": [("sysctl", "dev.cpu.0.temperature", no_sensor)],
+    "net_connections": [("sysctl", None, pcb_list)],
+    "proc_net_connections": [("kinfo_getfile", "{pid}", for_pid("kinfo_getfile()")),
+                             ("sysctl", "net.inet.tcp.pcblist", PLAIN)],
+    "disk_partitions": [("getfsstat", "", PLAIN)],
+    "disk_io_counters": [("devstat_checkversion", "", runtime("devstat_checkversion() syscall failed")),
+                         ("devstat_getdevs", "", runtime("devstat_getdevs() syscall failed"))],
+    "users": [("getutxent", "", OK)],
+    "sensors_battery": [("sysctl", None, no_battery)],
+    "net_if_addrs": [("getifaddrs", "", PLAIN), ("getnameinfo", None, OK), ("freeifaddrs", "", OK)],
+    "net_io_counters": [("sysctl", "4.17.0.0.3.0", growing("sysctl()"))],
+    "net_if_mtu": [("socket", "2.2.0", PLAIN), ("ioctl", "lo/SIOCGIFMTU", PLAIN)],
+    "net_if_is_running": [("socket", "2.2.0", PLAIN), ("ioctl", "lo/SIOCGIFFLAGS", PLAIN)],
+    "net_if_flags": [("socket", "2.2.0", oserr("socket(SOCK_DGRAM)")),
+                     ("ioctl", "lo/SIOCGIFFLAGS", oserr("ioctl(SIOCGIFFLAGS)"))],
+    "net_if_duplex_speed": [("socket", "2.2.0", PLAIN), ("ioctl", "lo/SIOCGIFMEDIA", ret([0, 0]))],
 }
+
+# Library calls that report any failure, memory included, as one error.
+LIBRARY_FAILED = {"disk_io_counters": ("devstat_getdevs() syscall failed",)}
 
 FUNCTIONS = faults.functions()
 
@@ -121,6 +200,11 @@ def check(name, call, key, err, pos, out):
             out.errno == err and out.strerror == f"{os.strerror(err)} (originated from {arg.format(key=key)})"
     elif kind == "plain":
         ok = isinstance(out, OSError) and out.errno == err and out.strerror == os.strerror(err)
+    elif kind == "forced":
+        code, what = arg
+        word = "no such process" if code == errno.ESRCH else "permission denied"
+        ok = isinstance(out, OSError) and out.errno == code and \
+            out.strerror == f"force {word} (originated from {what})"
     elif kind == "rt":
         ok = type(out) is RuntimeError and str(out) == arg
     else:
@@ -180,13 +264,6 @@ def alloc_sweep(name, kind, limit=64):
     return base, outcomes
 
 
-# Library calls whose failure, for want of memory as for any other reason, is
-# documented with a fixed text.
-LIBRARY_FAILURES = {
-    "disk_io_counters": {(RuntimeError, "devstat_getdevs() syscall failed")},
-}
-
-
 @pytest.mark.parametrize("kind", [faults.C_ALLOC, faults.PY_ALLOC], ids=["malloc", "pymem"])
 @pytest.mark.parametrize("name", FUNCTIONS)
 def test_allocation_failures(name, kind):
@@ -197,15 +274,16 @@ def test_allocation_failures(name, kind):
     def no_memory(o):
         return isinstance(o, MemoryError) or isinstance(o, OSError) and o.errno == errno.ENOMEM
 
-    # That, a plain result where a failure is documented as not an error, the
-    # error the call meets anyway (an exception it replaces), or the
-    # documented failure of a library call that ran out of memory itself.
+    # That, a plain result where a failure is documented as not an error,
+    # the documented error of a library call that failed for want of memory,
+    # or the error the call meets anyway (an exception it replaces).
     def sound(o):
         if not isinstance(o, BaseException):
             return plain(o)
+        if type(o) is RuntimeError and str(o) in LIBRARY_FAILED.get(name, ()):
+            return True
         return no_memory(o) or isinstance(base, BaseException) and \
-            type(o) is type(base) and o.args == base.args or \
-            (type(o), str(o)) in LIBRARY_FAILURES.get(name, ())
+            type(o) is type(base) and o.args == base.args
 
     wrong = [(n, o) for n, o in outcomes if not sound(o)]
     assert not wrong, f"{name}: {wrong}"
