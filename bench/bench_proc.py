@@ -17,7 +17,7 @@ Prints figures; asserts nothing about speed.
 """
 
 import argparse
-import importlib.util
+import importlib
 import os
 import signal
 import statistics
@@ -173,10 +173,12 @@ def build_floor(tmp):
     out = os.path.join(tmp, "floor_oneshot" + suffix)
     include = sysconfig.get_paths()["include"]
     subprocess.run(["cc", "-O2", "-shared", "-fPIC", f"-I{include}", src, "-o", out], check=True)
-    spec = importlib.util.spec_from_file_location("floor_oneshot", out)
-    mod = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(mod)
-    return mod
+    # Loaded from the build folder, never from the module's own path.
+    sys.path.insert(0, tmp)
+    try:
+        return importlib.import_module("floor_oneshot")
+    finally:
+        sys.path.remove(tmp)
 
 
 def injected(count, rounds):
