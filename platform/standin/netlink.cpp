@@ -15,9 +15,11 @@
 namespace standin {
 namespace {
 
-// A dump of a million sockets takes a few thousand reads; the bound only
-// guards against a reply stream that never ends.
-constexpr int max_reads = 1 << 20;
+// A dump of a million sockets takes a few thousand reads; the bounds only
+// guard against a reply stream that never ends. A dump is at most as long
+// as the largest table the stand-in builds.
+constexpr int max_reads = 1 << 16;
+constexpr std::size_t max_messages = std::size_t(1) << 20;
 // Room for the largest batch the kernel sends one reader of a dump.
 constexpr std::size_t recv_size = 1 << 16;
 
@@ -91,6 +93,34 @@ private:
     std::vector<char> injected_;
 };
 
+// Counts the messages handed on; past the bound the dump fails.
+struct counted {
+    mnl_cb_t cb;
+    void *data;
+    std::size_t count = 0;
+
+    static int run(const nlmsghdr *nlh, void *self) {
+        auto *c = static_cast<counted *>(self);
+        if (++c->count > max_messages) {
+            errno = ENOBUFS;
+            return MNL_CB_ERROR;
+        }
+        return c->cb(nlh, c->data);
+    }
+};
+
+// A datagram is a series of whole messages; one cut short, or bytes left
+// over, mean the stream is not what the kernel sends.
+bool whole_messages(const char *buf, std::size_t n) {
+    int len = static_cast<int>(n);
+    const auto *nlh = reinterpret_cast<const nlmsghdr *>(buf);
+    if (!mnl_nlmsg_ok(nlh, len))
+        return false;
+    while (mnl_nlmsg_ok(nlh, len))
+        nlh = mnl_nlmsg_next(nlh, &len);
+    return len <= 0;
+}
+
 int run_dump(int protocol, const char *key, std::uint16_t type, const void *extra, std::size_t len,
              mnl_cb_t cb, void *data) {
     replies in(key);
@@ -114,6 +144,7 @@ int run_dump(int protocol, const char *key, std::uint16_t type, const void *extr
         portid = mnl_socket_get_portid(nl.get());
         in.attach(nl.get());
     }
+    counted each{cb, data};
     for (int reads = 0; reads < max_reads; reads++) {
         const char *buf = nullptr;
         std::size_t n = 0;
@@ -121,8 +152,10 @@ int run_dump(int protocol, const char *key, std::uint16_t type, const void *extr
             return err;
         if (n == 0)
             return EIO;  // the kernel hung up before the end of the dump
+        if (!whole_messages(buf, n))
+            return EIO;
         errno = 0;
-        int rc = mnl_cb_run(buf, n, seq, portid, cb, data);
+        int rc = mnl_cb_run(buf, n, seq, portid, counted::run, &each);
         if (rc == MNL_CB_STOP)
             return 0;
         // An error reply sets errno from the kernel's number: only a
