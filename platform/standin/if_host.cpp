@@ -19,11 +19,14 @@
 namespace standin {
 namespace {
 
+// A host with more links or addresses than this is refused (ENOBUFS).
+constexpr std::size_t max_entries = 1 << 16;
+
 // Runs one routing-netlink dump request ("route.link" or "route.addr" for
 // injected replies), calling cb for each message; returns 0 or an errno.
 int dump(const char *key, std::uint16_t type, std::size_t extra, mnl_cb_t cb, void *data) {
     // The family header (ifinfomsg or ifaddrmsg) stays zero: every family.
-    return netlink_dump(NETLINK_ROUTE, key, type, nullptr, extra, cb, data);
+    return netlink_dump(NETLINK_ROUTE, key, type, nullptr, extra, max_entries, cb, data);
 }
 
 struct link_walk {

@@ -15,11 +15,9 @@
 namespace standin {
 namespace {
 
-// A dump of a million sockets takes a few thousand reads; the bounds only
-// guard against a reply stream that never ends. A dump is at most as long
-// as the largest table the stand-in builds.
+// A dump of a million sockets takes a few thousand reads; the bound only
+// guards against a reply stream that never ends.
 constexpr int max_reads = 1 << 16;
-constexpr std::size_t max_messages = std::size_t(1) << 20;
 // Room for the largest batch the kernel sends one reader of a dump.
 constexpr std::size_t recv_size = 1 << 16;
 
@@ -75,6 +73,12 @@ private:
             return EIO;  // a live step amid injected ones ends the stream
         if (st.kind == step::error)
             return st.err ? st.err : EIO;
+        // The store repeats a sequence's last step for ever, but a kernel
+        // sends each datagram once: the same step again means the injected
+        // stream has ended, as if the kernel hung up.
+        if (st.bytes && st.bytes.get() == last_)
+            return EIO;
+        last_ = st.bytes.get();
         // A real receive into recv_size bytes fails on a longer datagram.
         if (st.data().size() > recv_size)
             return ENOSPC;
@@ -88,6 +92,7 @@ private:
     std::string key_;
     mnl_socket *nl_ = nullptr;
     step first_;
+    const std::string *last_ = nullptr;  // the bytes of the last datagram taken
     int index_ = 0;
     std::vector<char> live_;
     std::vector<char> injected_;
@@ -97,11 +102,12 @@ private:
 struct counted {
     mnl_cb_t cb;
     void *data;
+    std::size_t max;
     std::size_t count = 0;
 
     static int run(const nlmsghdr *nlh, void *self) {
         auto *c = static_cast<counted *>(self);
-        if (++c->count > max_messages) {
+        if (++c->count > c->max) {
             errno = ENOBUFS;
             return MNL_CB_ERROR;
         }
@@ -122,7 +128,7 @@ bool whole_messages(const char *buf, std::size_t n) {
 }
 
 int run_dump(int protocol, const char *key, std::uint16_t type, const void *extra, std::size_t len,
-             mnl_cb_t cb, void *data) {
+             std::size_t max_messages, mnl_cb_t cb, void *data) {
     replies in(key);
     std::unique_ptr<mnl_socket, nl_closer> nl;
     unsigned seq = 1;
@@ -144,7 +150,7 @@ int run_dump(int protocol, const char *key, std::uint16_t type, const void *extr
         portid = mnl_socket_get_portid(nl.get());
         in.attach(nl.get());
     }
-    counted each{cb, data};
+    counted each{cb, data, max_messages};
     for (int reads = 0; reads < max_reads; reads++) {
         const char *buf = nullptr;
         std::size_t n = 0;
@@ -169,9 +175,9 @@ int run_dump(int protocol, const char *key, std::uint16_t type, const void *extr
 }  // namespace
 
 int netlink_dump(int protocol, const char *key, std::uint16_t type, const void *extra,
-                 std::size_t len, mnl_cb_t cb, void *data) {
+                 std::size_t len, std::size_t max_messages, mnl_cb_t cb, void *data) {
     int saved = errno;
-    int err = run_dump(protocol, key, type, extra, len, cb, data);
+    int err = run_dump(protocol, key, type, extra, len, max_messages, cb, data);
     errno = saved;
     return err;
 }

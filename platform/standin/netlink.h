@@ -13,9 +13,10 @@ namespace standin {
 
 // Sends a dump request of this type with the family header extra (len
 // bytes; null: zeros), then hands each reply message to cb until the dump
-// ends. Returns 0 or an errno; errno is left as it was.
+// ends. A dump of more than max_messages fails with ENOBUFS. Returns 0 or
+// an errno; errno is left as it was.
 int netlink_dump(int protocol, const char *key, std::uint16_t type, const void *extra,
-                 std::size_t len, mnl_cb_t cb, void *data);
+                 std::size_t len, std::size_t max_messages, mnl_cb_t cb, void *data);
 
 }  // namespace standin
 

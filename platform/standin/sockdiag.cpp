@@ -22,13 +22,18 @@
 namespace standin {
 namespace {
 
+// A host with more sockets than this is refused (ENOBUFS) rather than
+// followed to the end of its memory.
+constexpr std::size_t max_sockets = std::size_t(1) << 20;
+
 // Sends one dump request and hands each reply message to cb(nlh) until it
 // returns false. Returns 0 or an errno.
 template <class Fn> int dump(const char *key, const void *req, std::size_t req_len, Fn cb) {
     auto run = [](const nlmsghdr *m, void *data) -> int {
         return (*static_cast<Fn *>(data))(m) ? MNL_CB_OK : MNL_CB_STOP;
     };
-    return netlink_dump(NETLINK_SOCK_DIAG, key, SOCK_DIAG_BY_FAMILY, req, req_len, run, &cb);
+    return netlink_dump(NETLINK_SOCK_DIAG, key, SOCK_DIAG_BY_FAMILY, req, req_len, max_sockets,
+                        run, &cb);
 }
 
 // Calls fn with each attribute after a message's fixed part; mnl_attr_ok
