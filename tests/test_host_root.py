@@ -152,6 +152,10 @@ IFS = ("net_if_addrs", ())
                  TCP, LISTENER, id="two-datagrams"),
     pytest.param({"sock_diag.tcp4": [errno.ENOBUFS]}, TCP, errno.ENOBUFS, id="recv-error"),
     pytest.param({"sock_diag.tcp4": [CUT]}, TCP, errno.EIO, id="cut-message"),
+    pytest.param({"sock_diag.tcp4": [nlmsg(SOCK_DIAG_BY_FAMILY, b"", length=0xfffffff0)]},
+                 TCP, errno.EIO, id="length-past-2g"),
+    pytest.param({"sock_diag.tcp4": [DONE + nlmsg(NLMSG_DONE, b"\0")[:17]]},
+                 TCP, errno.EIO, id="unpadded-end"),
     pytest.param({"sock_diag.tcp4": [tcp4_listener("127.0.0.1", 8080, 4242), b""]},
                  TCP, errno.EIO, id="hung-up"),
     pytest.param({"sock_diag.tcp4": [nlmsg(NLMSG_ERROR, struct.pack("<i", -errno.EPERM) +

@@ -115,16 +115,27 @@ struct counted {
     }
 };
 
-// A datagram is a series of whole messages; one cut short, or bytes left
-// over, mean the stream is not what the kernel sends.
+// A datagram is a series of whole messages, each padded to 4 bytes as the
+// kernel sends them (the attribute walks read up to a message's padded
+// end); one cut short, or bytes left over, mean the stream is not the
+// kernel's. Checked here in unsigned terms: libmnl's own check takes a
+// length of 2^31 or more for a short one and would step far past the
+// datagram.
 bool whole_messages(const char *buf, std::size_t n) {
-    int len = static_cast<int>(n);
-    const auto *nlh = reinterpret_cast<const nlmsghdr *>(buf);
-    if (!mnl_nlmsg_ok(nlh, len))
+    if (n == 0)
         return false;
-    while (mnl_nlmsg_ok(nlh, len))
-        nlh = mnl_nlmsg_next(nlh, &len);
-    return len <= 0;
+    std::size_t pos = 0;
+    while (pos < n) {
+        nlmsghdr h;
+        if (n - pos < sizeof(h))
+            return false;
+        std::memcpy(&h, buf + pos, sizeof(h));
+        std::size_t padded = (std::size_t{h.nlmsg_len} + 3) & ~std::size_t{3};
+        if (h.nlmsg_len < sizeof(h) || padded > n - pos)
+            return false;
+        pos += padded;
+    }
+    return true;
 }
 
 int run_dump(int protocol, const char *key, std::uint16_t type, const void *extra, std::size_t len,
