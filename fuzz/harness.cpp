@@ -166,9 +166,10 @@ bool has_slot(const char *call) {
 }
 
 // The live host's answers as the seed of a corpus: one record per slot; a
-// file longer than a record in several (they add up); each datagram of a
-// netlink dump, recorded while the target's calls run live, in a record of
-// its own (a sequence). A file or link that cannot be read has no record.
+// file longer than a record in several (they add up); each datagram of the
+// netlink dumps made while the target's calls run live, in a record of its
+// own (a sequence, which successive dumps read on from where the last
+// ended). A file or link that cannot be read has no record.
 void write_seed(const char *dir) {
     if (has_slot("link"))
         fuzz::open_seed_sockets();

@@ -11,7 +11,6 @@
 
 #include <cstdio>
 #include <map>
-#include <set>
 
 #include "live_record.h"
 #include "netlink.h"
@@ -21,14 +20,12 @@ namespace {
 
 std::vector<int> seed_sockets;
 
+// Every datagram of every dump, by key: a call that dumps twice (a measure
+// and a read) finds its second dump after the first in the sequence.
 std::map<std::string, std::vector<std::string>> datagrams;
-std::set<std::string> dumps_done;  // keys whose first dump has ended
 
-void on_datagram(void *, const char *key, int index, const void *data, std::size_t len) {
-    if (index == 0 && datagrams.count(key))
-        dumps_done.insert(key);
-    if (!dumps_done.count(key))
-        datagrams[key].emplace_back(static_cast<const char *>(data), len);
+void on_datagram(void *, const char *key, int, const void *data, std::size_t len) {
+    datagrams[key].emplace_back(static_cast<const char *>(data), len);
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ void open_seed_sockets();
 int seed_socket(int n);
 
 // Records the live datagrams of every netlink dump made while on, the
-// first dump of each key only.
+// dumps of one key one after the other.
 void record_netlink(bool on);
 // The datagrams recorded for a key, in order (none: empty).
 std::vector<std::string> recorded_netlink(const std::string &key);
