@@ -82,8 +82,7 @@ private:
         // A real receive into recv_size bytes fails on a longer datagram.
         if (st.data().size() > recv_size)
             return ENOSPC;
-        injected_.assign(st.data().begin(), st.data().end());
-        injected_.shrink_to_fit();
+        injected_ = std::vector<char>(st.data().begin(), st.data().end());
         data = injected_.data();
         n = injected_.size();
         return 0;
