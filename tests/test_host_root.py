@@ -46,7 +46,8 @@ def made_up_process(tree):
     def status(tid):
         with open("/proc/self/status") as f:
             lines = f.read().splitlines()
-        new = {"Name": "madeup", "Tgid": "1", "Pid": str(tid), "Threads": "2", "State": "S (sleeping)"}
+        new = {"Name": "madeup", "Tgid": "1", "Pid": str(tid), "Threads": "2",
+               "State": "S (sleeping)"}
         return "\n".join(f"{k}:\t{new[k]}" if (k := ln.split(":")[0]) in new else ln
                          for ln in lines) + "\n"
 

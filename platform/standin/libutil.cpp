@@ -295,7 +295,8 @@ bsd::kinfo_file *live_getfile(int pid, int *cntp) {
     process_stat stat;
     if (pid < 0 || !is_process(pid) || !read_process_stat(pid, stat) || stat.exited)
         return fail<bsd::kinfo_file>(ESRCH);
-    fd_owner procdir(::open(host_file("/proc/%d", pid).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    host_file path("/proc/%d", pid);
+    fd_owner procdir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (procdir.fd < 0)
         return fail<bsd::kinfo_file>(ESRCH);
     // Another user's descriptors are refused, with the host's errno.
