@@ -8,7 +8,9 @@
 // payload's first byte as errno (none: a null result with errno 0); 3: an
 // answer whose first 8 payload bytes are its value (a length or count the
 // kernel claims). A slot without records fails with ENOENT, so that no call
-// reaches the live host.
+// reaches the live host. A "file" slot's records make the content of a file
+// under the made-up root, a "link" slot's the target of a symbolic link;
+// without records neither exists.
 //
 // QUARN_FUZZ_NO_CLAIMS=1 reads kind 3 as kind 0, for a campaign past a
 // known fault with claimed lengths.
@@ -26,6 +28,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "harness.h"
@@ -148,22 +151,55 @@ void put_u16(std::string &out, std::size_t v) {
     out += static_cast<char>((v >> 8) & 0xff);
 }
 
-// One record per slot, from the live host, as the seed of a corpus.
+void put_record(std::string &input, std::size_t slot, int kind, std::string_view payload) {
+    input += static_cast<char>(slot);
+    input += static_cast<char>(kind);
+    put_u16(input, payload.size());
+    input += payload;
+}
+
+bool has_slot(const char *call) {
+    for (const fuzz::slot &s : the_target.slots)
+        if (s.call == call)
+            return true;
+    return false;
+}
+
+// The live host's answers as the seed of a corpus: one record per slot; a
+// file longer than a record in several (they add up); each datagram of the
+// netlink dumps made while the target's calls run live, in a record of its
+// own (a sequence, which successive dumps read on from where the last
+// ended). A file or link that cannot be read has no record.
 void write_seed(const char *dir) {
+    if (has_slot("link"))
+        fuzz::open_seed_sockets();
+    if (has_slot("netlink_recv")) {
+        fuzz::record_netlink(true);
+        for (std::size_t i = 0; i < functions.size(); i++) {
+            Py_XDECREF(PyObject_Call(functions[i], arguments[i], nullptr));
+            PyErr_Clear();
+        }
+        fuzz::record_netlink(false);
+    }
     std::string input;
     for (std::size_t i = 0; i < nslots; i++) {
+        const fuzz::slot &sl = the_target.slots[i];
+        if (sl.call == "netlink_recv") {
+            for (const std::string &d : fuzz::recorded_netlink(sl.key))
+                put_record(input, i, 0, std::string_view(d).substr(0, 0xffff));
+            continue;
+        }
         std::string data;
-        int err = fuzz::live_answer(the_target.slots[i], data);
-        if (data.size() > 0xffff)
-            data.resize(0xffff);
-        input += static_cast<char>(i);
-        input += static_cast<char>(err ? 2 : 0);
-        if (err) {
-            put_u16(input, 1);
-            input += static_cast<char>(err);
+        int err = fuzz::live_answer(sl, data);
+        if (sl.call == "file" || sl.call == "link") {
+            for (std::size_t pos = 0; err == 0 && pos < data.size(); pos += 0xffff)
+                put_record(input, i, 0, std::string_view(data).substr(pos, 0xffff));
+            if (err == 0 && data.empty())
+                put_record(input, i, 0, "");
+        } else if (err) {
+            put_record(input, i, 2, std::string(1, static_cast<char>(err)));
         } else {
-            put_u16(input, data.size());
-            input += data;
+            put_record(input, i, 0, std::string_view(data).substr(0, 0xffff));
         }
     }
     make_dirs(std::string(dir) + "/");
@@ -185,7 +221,7 @@ void install(const std::uint8_t *data, std::size_t size) {
         const std::uint8_t *payload = data + pos;
         pos += len;
         const fuzz::slot &sl = the_target.slots[s];
-        if (sl.call == "file") {
+        if (sl.call == "file" || sl.call == "link") {
             // A file has one content; a later record adds to it.
             files[s].append(reinterpret_cast<const char *>(payload), len);
             given[s] = true;
@@ -205,12 +241,13 @@ void install(const std::uint8_t *data, std::size_t size) {
     }
     for (std::size_t s = 0; s < nslots; s++) {
         const fuzz::slot &sl = the_target.slots[s];
-        if (sl.call == "file") {
+        if (sl.call == "file" || sl.call == "link") {
             std::string path = file_path(sl.key);
-            if (given[s])
+            unlink(path.c_str());
+            if (given[s] && sl.call == "file")
                 write_file(path, files[s]);
-            else
-                unlink(path.c_str());
+            else if (given[s])
+                (void)symlink(files[s].c_str(), path.c_str());  // an empty target makes none
         } else if (!given[s]) {
             standin_error(sl.call.c_str(), sl.key.c_str(), ENOENT);
         }
@@ -285,7 +322,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
             fail("cannot make", tmpl);
         root = tmpl;
         for (std::size_t s = 0; s < nslots; s++)
-            if (the_target.slots[s].call == "file")
+            if (the_target.slots[s].call == "file" || the_target.slots[s].call == "link")
                 make_dirs(file_path(the_target.slots[s].key));
         standin_host_root(root.c_str());
         std::atexit(remove_root);

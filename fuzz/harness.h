@@ -9,7 +9,8 @@
 namespace fuzz {
 
 // Where one slot of an input goes: injected steps for a platform call and
-// key, or (call "file") a file under the made-up host root.
+// key, or (call "file", "link") a file or symbolic link under the made-up
+// host root.
 struct slot {
     std::string call;
     std::string key;
@@ -25,7 +26,7 @@ struct target {
     std::string name;
     std::vector<slot> slots;
     std::vector<call> calls;
-    bool host_root = false;  // some slots are host files
+    bool host_root = false;  // some slots are host files or links
 };
 
 // The targets of the table file; false (and a message) when it cannot be

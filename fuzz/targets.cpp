@@ -27,7 +27,7 @@ bool read_targets(const char *path, std::vector<target> &out) {
             out.push_back(target{a, {}, {}, false});
         } else if (word == "slot" && ok && !out.empty() && !b.empty()) {
             out.back().slots.push_back({a, b == "-" ? "" : b});
-            if (a == "file")
+            if (a == "file" || a == "link")
                 out.back().host_root = true;
         } else if (word == "call" && ok && !out.empty() && !b.empty()) {
             out.back().calls.push_back({a, b});

@@ -92,8 +92,9 @@ def sysctl_sequence(name, steps):
 
 
 def host_root(path):
-    """Answer the CPU and memory calls from a made-up /proc and /sys under
-    path; None for the host's own. reset() leaves this alone."""
+    """Answer from a made-up /proc, /sys and utmp file under path (every
+    host file the stand-in reads); None for the host's own. reset() leaves
+    this alone."""
     assert _lib.standin_host_root(None if path is None else str(path).encode()) == 0
 
 

@@ -65,7 +65,7 @@ def install(slots, data, root):
         pos += 4 + length
         call, key = slots[s]
         given.add(s)
-        if call == "file":
+        if call in ("file", "link"):
             files[s] = files.get(s, b"") + payload
         elif kind == 2:
             standin.push(call, key, standin.error(payload[0] if payload else 0))
@@ -75,12 +75,14 @@ def install(slots, data, root):
         else:
             standin.push(call, key, standin.answer(payload))
     for s, (call, key) in enumerate(slots):
-        if call == "file":
+        if call in ("file", "link"):
             path = root + key
             os.makedirs(os.path.dirname(path), exist_ok=True)
-            if s in given:
+            if s in given and call == "file":
                 with open(path, "wb") as f:
                     f.write(files[s])
+            elif s in given and files[s].split(b"\0")[0]:
+                os.symlink(files[s].split(b"\0")[0], path)
         elif s not in given:
             standin.push(call, key, standin.error(2))
 
@@ -95,7 +97,7 @@ def test_regression_input(target, path):
         data = f.read()
     with tempfile.TemporaryDirectory() as root:
         install(t["slots"], data, root)
-        if any(call == "file" for call, _ in t["slots"]):
+        if any(call in ("file", "link") for call, _ in t["slots"]):
             standin.host_root(root)
         try:
             for name, args in t["calls"]:

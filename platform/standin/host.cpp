@@ -4,15 +4,25 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
+#include <mutex>
 
 namespace standin {
 
 namespace {
+
+// Where the host's /proc and /sys are found: "" is the host itself. The
+// flag lets the live path skip the lock.
+std::atomic<bool> rooted{false};
+std::mutex root_lock;
+std::string root_dir;
 
 bool read_whole(const char *path, std::string &out, std::size_t limit, bool one_piece) {
     int saved = errno;
@@ -118,6 +128,36 @@ std::size_t split_words(std::string_view text, std::string_view *words, std::siz
     return n;
 }
 
+host_file::host_file(const char *fmt, ...) {
+    std::size_t used = 0;
+    if (rooted.load(std::memory_order_acquire)) {
+        std::lock_guard<std::mutex> g(root_lock);
+        used = root_dir.size();
+        if (used >= sizeof(path_)) {
+            path_[0] = '\0';
+            return;
+        }
+        std::memcpy(path_, root_dir.data(), used);
+    }
+    va_list ap;
+    va_start(ap, fmt);
+    int n = std::vsnprintf(path_ + used, sizeof(path_) - used, fmt, ap);
+    va_end(ap);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof(path_) - used)
+        path_[0] = '\0';
+}
+
+std::string host_path(const char *path) {
+    if (!rooted.load(std::memory_order_acquire))
+        return path;
+    std::lock_guard<std::mutex> g(root_lock);
+    return root_dir + path;
+}
+
+bool host_rooted() {
+    return rooted.load(std::memory_order_acquire);
+}
+
 std::vector<int> list_numeric(const char *dir) {
     std::vector<int> ids;
     DIR *d = ::opendir(dir);
@@ -138,17 +178,27 @@ std::vector<int> list_numeric(const char *dir) {
 bool is_process(int pid) {
     if (pid <= 0)
         return false;
-    char path[64];
-    std::snprintf(path, sizeof(path), "/proc/%d/status", pid);
+    host_file path("/proc/%d/status", pid);
     std::string status;
-    return read_piece(path, status) && to_ll(field(status, "Tgid"), -1) == pid;
+    return read_piece(path.c_str(), status) && to_ll(field(status, "Tgid"), -1) == pid;
 }
 
 std::int64_t host_boot_time() {
     std::string stat;
-    if (!read_piece("/proc/stat", stat))
+    if (!read_piece(host_file("/proc/stat").c_str(), stat))
         return 0;
     return to_ll(field(stat, "btime"));
 }
 
 }  // namespace standin
+
+// Points the host readers at another root for /proc, /sys and the login
+// records ("" or null: the host itself).
+extern "C" int standin_host_root(const char *dir) {
+    std::lock_guard<std::mutex> g(standin::root_lock);
+    standin::root_dir = dir ? dir : "";
+    while (!standin::root_dir.empty() && standin::root_dir.back() == '/')
+        standin::root_dir.pop_back();
+    standin::rooted.store(!standin::root_dir.empty(), std::memory_order_release);
+    return 0;
+}

@@ -2,6 +2,7 @@
 // "Key: value" lines and whitespace-separated numbers.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -9,6 +10,23 @@
 #include <vector>
 
 namespace standin {
+
+// A host file's path under the root standin_host_root sets (tests and the
+// fuzzer point it at a made-up tree), formatted on the stack. With no root
+// set it costs a flag check besides the format. A path that does not fit is
+// left empty, which names no file.
+class host_file {
+public:
+    explicit host_file(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+    const char *c_str() const { return path_; }
+
+private:
+    char path_[PATH_MAX];
+};
+
+// The same as a string; whether a root is set.
+std::string host_path(const char *path);
+bool host_rooted();
 
 // Reads a whole file of at most limit bytes; false when it cannot be read or
 // is longer than limit: a cut file never passes as a whole one.

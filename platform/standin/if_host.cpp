@@ -1,4 +1,5 @@
 #include "if_host.h"
+#include "netlink.h"
 
 #include <arpa/inet.h>
 #include <libmnl/libmnl.h>
@@ -18,48 +19,14 @@
 namespace standin {
 namespace {
 
-// A dump never needs more rounds than this; a kernel that keeps talking is
-// cut off rather than followed for ever.
-constexpr int max_rounds = 1 << 16;
-// The largest batch the kernel sends one reader of a dump.
-constexpr std::size_t dump_buffer = 32768;
+// A host with more links or addresses than this is refused (ENOBUFS).
+constexpr std::size_t max_entries = 1 << 16;
 
-struct mnl_closer {
-    void operator()(mnl_socket *nl) const { mnl_socket_close(nl); }
-};
-
-// Runs one routing-netlink dump request, calling cb for each message;
-// returns 0 or an errno value.
-int dump(std::uint16_t type, std::size_t extra, mnl_cb_t cb, void *data) {
-    std::unique_ptr<mnl_socket, mnl_closer> nl(mnl_socket_open2(NETLINK_ROUTE, SOCK_CLOEXEC));
-    if (!nl)
-        return errno;
-    if (mnl_socket_bind(nl.get(), 0, MNL_SOCKET_AUTOPID) < 0)
-        return errno;
-    std::vector<char> buf(dump_buffer);
-    nlmsghdr *nlh = mnl_nlmsg_put_header(buf.data());
-    nlh->nlmsg_type = type;
-    nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    unsigned seq = 1;
-    nlh->nlmsg_seq = seq;
+// Runs one routing-netlink dump request ("route.link" or "route.addr" for
+// injected replies), calling cb for each message; returns 0 or an errno.
+int dump(const char *key, std::uint16_t type, std::size_t extra, mnl_cb_t cb, void *data) {
     // The family header (ifinfomsg or ifaddrmsg) stays zero: every family.
-    mnl_nlmsg_put_extra_header(nlh, extra);
-    if (mnl_socket_sendto(nl.get(), nlh, nlh->nlmsg_len) < 0)
-        return errno;
-    unsigned portid = mnl_socket_get_portid(nl.get());
-    for (int round = 0; round < max_rounds; round++) {
-        ssize_t n = mnl_socket_recvfrom(nl.get(), buf.data(), buf.size());
-        if (n < 0)
-            return errno;
-        if (n == 0)
-            return EIO;  // the kernel hung up before the end of the dump
-        int rc = mnl_cb_run(buf.data(), static_cast<std::size_t>(n), seq, portid, cb, data);
-        if (rc == MNL_CB_STOP)
-            return 0;
-        if (rc < 0)
-            return errno ? errno : EIO;
-    }
-    return EIO;
+    return netlink_dump(NETLINK_ROUTE, key, type, nullptr, extra, max_entries, cb, data);
 }
 
 struct link_walk {
@@ -204,12 +171,12 @@ int if_request(int fd, const char *name, unsigned long request, ifreq &ifr) {
 int host_links(std::vector<host_link> &out, int index) {
     out.clear();
     link_walk walk{&out, index};
-    return dump(RTM_GETLINK, sizeof(ifinfomsg), link_msg, &walk);
+    return dump("route.link", RTM_GETLINK, sizeof(ifinfomsg), link_msg, &walk);
 }
 
 int host_addrs(std::vector<host_addr> &out) {
     out.clear();
-    return dump(RTM_GETADDR, sizeof(ifaddrmsg), addr_msg, &out);
+    return dump("route.addr", RTM_GETADDR, sizeof(ifaddrmsg), addr_msg, &out);
 }
 
 int host_if_flags(int fd, const char *name, unsigned &flags) {

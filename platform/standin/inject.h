@@ -44,7 +44,7 @@ int standin_error(const char *call, const char *key, int err);
 int standin_live(const char *call, const char *key);
 std::size_t standin_log(char *buf, std::size_t size);
 void standin_log_clear(void);
-// Reads /proc and /sys for the CPU and memory answers under another root
-// (null or "": the host's own); reset leaves it alone.
+// Reads every host file of the live answers (/proc, /sys, the utmp file)
+// under another root (null or "": the host's own); reset leaves it alone.
 int standin_host_root(const char *dir);
 }

@@ -323,10 +323,9 @@ char **kvm_getenvv(kvm_t *kd, const kinfo_proc *p, int nchr) {
         } else if (!standin::thread_group(p->ki_pid)) {
             err = ESRCH;
         } else {
-            char path[64];
-            std::snprintf(path, sizeof(path), "/proc/%d/environ", p->ki_pid);
+            standin::host_file path("/proc/%d/environ", p->ki_pid);
             int saved = errno;
-            err = standin::read_proc_file(path, kd->env_text, standin::env_limit);
+            err = standin::read_proc_file(path.c_str(), kd->env_text, standin::env_limit);
             errno = saved;
             // Another user's environment: the host says EACCES, FreeBSD EPERM.
             if (err == EACCES)

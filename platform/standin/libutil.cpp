@@ -100,9 +100,9 @@ void set_vnode(bsd::kinfo_file &kf, const struct stat &st, std::string_view path
 void set_socket_kind(bsd::kinfo_file &kf, int pid, const char *name) {
     if (kf.kf_sock_domain != 0)
         return;
-    char path[64], proto[32];
-    std::snprintf(path, sizeof(path), "/proc/%d/fd/%s", pid, name);
-    ssize_t n = ::getxattr(path, "system.sockprotoname", proto, sizeof(proto) - 1);
+    char proto[32];
+    host_file path("/proc/%d/fd/%s", pid, name);
+    ssize_t n = ::getxattr(path.c_str(), "system.sockprotoname", proto, sizeof(proto) - 1);
     if (n <= 0)
         return;
     proto[n] = '\0';
@@ -235,10 +235,8 @@ bool ctty_path(unsigned long long tty_nr, char *path, std::size_t size) {
         std::snprintf(path, size, "/dev/pts/%u", (major - 136) * 256 + minor);
         return true;
     }
-    char uevent[64];
-    std::snprintf(uevent, sizeof(uevent), "/sys/dev/char/%u:%u/uevent", major, minor);
     std::string text;
-    if (!read_file(uevent, text, 4096))
+    if (!read_file(host_file("/sys/dev/char/%u:%u/uevent", major, minor).c_str(), text, 4096))
         return false;
     bool found = false;
     for_each_line(text, [&](std::string_view line) {
@@ -297,9 +295,8 @@ bsd::kinfo_file *live_getfile(int pid, int *cntp) {
     process_stat stat;
     if (pid < 0 || !is_process(pid) || !read_process_stat(pid, stat) || stat.exited)
         return fail<bsd::kinfo_file>(ESRCH);
-    char path[64];
-    std::snprintf(path, sizeof(path), "/proc/%d", pid);
-    fd_owner procdir(::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    host_file path("/proc/%d", pid);
+    fd_owner procdir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (procdir.fd < 0)
         return fail<bsd::kinfo_file>(ESRCH);
     // Another user's descriptors are refused, with the host's errno.
@@ -358,9 +355,7 @@ bsd::kinfo_file *live_getfile(int pid, int *cntp) {
 }  // namespace
 
 bool read_process_stat(int pid, process_stat &out) {
-    char path[64];
-    std::snprintf(path, sizeof(path), "/proc/%d/stat", pid);
-    fd_owner fd(::open(path, O_RDONLY | O_CLOEXEC));
+    fd_owner fd(::open(host_file("/proc/%d/stat", pid).c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.fd < 0)
         return false;
     char buf[1024];

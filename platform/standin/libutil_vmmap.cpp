@@ -212,10 +212,8 @@ bsd::kinfo_vmentry *live_getvmmap(int pid, int *cntp) {
     process_stat stat;
     if (pid < 0 || !is_process(pid) || !read_process_stat(pid, stat) || stat.exited)
         return fail<bsd::kinfo_vmentry>(ESRCH);
-    char path[64];
-    std::snprintf(path, sizeof(path), "/proc/%d/smaps", pid);
     // Another user's map is refused with the host's errno.
-    fd_owner fd(::open(path, O_RDONLY | O_CLOEXEC));
+    fd_owner fd(::open(host_file("/proc/%d/smaps", pid).c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.fd < 0)
         return fail<bsd::kinfo_vmentry>(errno == ENOENT ? ESRCH : errno);
     long page_kb = ::sysconf(_SC_PAGESIZE) / 1024;

@@ -191,9 +191,7 @@ std::uint64_t object_kaddr(std::string_view target) {
 // Appends one xfile per descriptor of a process, until out is past limit;
 // nothing when its descriptors cannot be read.
 void process_files(int pid, std::string &out, std::size_t limit) {
-    char dir[64];
-    std::snprintf(dir, sizeof(dir), "/proc/%d/fd", pid);
-    int dfd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dfd = ::open(host_file("/proc/%d/fd", pid).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd == -1)
         return;
     DIR *d = ::fdopendir(dfd);
@@ -202,8 +200,7 @@ void process_files(int pid, std::string &out, std::size_t limit) {
         return;
     }
     struct stat st;
-    std::snprintf(dir, sizeof(dir), "/proc/%d", pid);
-    bsd::uid_t uid = ::stat(dir, &st) == 0 ? st.st_uid : 0;
+    bsd::uid_t uid = ::stat(host_file("/proc/%d", pid).c_str(), &st) == 0 ? st.st_uid : 0;
     while (dirent *e = ::readdir(d)) {
         if (out.size() > limit)
             break;
@@ -256,7 +253,7 @@ int live_kern_file(const char *name, std::string &out, bool measure) {
     if (std::string_view(name) != "kern.file")
         return ENOENT;
     std::size_t limit = measure ? SIZE_MAX : answer_room();
-    for (int pid : list_numeric("/proc")) {
+    for (int pid : list_numeric(host_file("/proc").c_str())) {
         process_files(pid, out, limit);
         if (out.size() > limit)
             break;  // cannot fit: the read fails with ENOMEM anyway

@@ -145,13 +145,9 @@ struct thread_sums {
 thread_sums sum_threads(int pid, char main_state) {
     thread_sums sums{main_state, 0, 0};
     bool replace_state = main_state == 'Z' || main_state == 'X';
-    char dir[64];
-    std::snprintf(dir, sizeof(dir), "/proc/%d/task", pid);
     std::string text;
-    for (int tid : list_numeric(dir)) {
-        char path[96];
-        std::snprintf(path, sizeof(path), "/proc/%d/task/%d/status", pid, tid);
-        if (!read_piece(path, text))
+    for (int tid : list_numeric(host_file("/proc/%d/task", pid).c_str())) {
+        if (!read_piece(host_file("/proc/%d/task/%d/status", pid, tid).c_str(), text))
             continue;
         status_info ts;
         parse_status(text, ts);
@@ -271,13 +267,10 @@ void fill_from_status(const status_info &st, const host_clock &clk, bsd::kinfo_p
 // null for the record of the whole process.
 bool fill_record(const char *dir, int pid, int tid, const host_clock &clk, bsd::kinfo_proc &kp,
                  const std::string *thread_of = nullptr) {
-    char path[128];
     std::string stat, status;
-    std::snprintf(path, sizeof(path), "%s/stat", dir);
-    if (!read_piece(path, stat))
+    if (!read_piece(host_file("%s/stat", dir).c_str(), stat))
         return false;
-    std::snprintf(path, sizeof(path), "%s/status", dir);
-    if (!read_piece(path, status))
+    if (!read_piece(host_file("%s/status", dir).c_str(), status))
         return false;
     status_info st;
     parse_status(status, st);
@@ -289,8 +282,8 @@ bool fill_record(const char *dir, int pid, int tid, const host_clock &clk, bsd::
     fill_from_stat(si, pid, tid, clk, kp);
     fill_from_status(st, clk, kp);
 
-    std::snprintf(path, sizeof(path), "%s/io", dir);
-    if (read_piece(path, status)) {  // status is parsed: its buffer serves again
+    // status is parsed: its buffer serves again
+    if (read_piece(host_file("%s/io", dir).c_str(), status)) {
         kp.ki_rusage.ru_inblock = static_cast<long>(to_ull(field(status, "read_bytes")) / 512);
         kp.ki_rusage.ru_oublock = static_cast<long>(to_ull(field(status, "write_bytes")) / 512);
     }
@@ -323,18 +316,16 @@ void fill_entry(int pid, bsd::kinfo_proc &kp) {
 // Appends one record per thread of pid, stopping once out holds more than
 // room; false when the process is gone.
 bool append_threads(int pid, const host_clock &clk, std::string &out, std::size_t room) {
-    char dir[64];
-    std::snprintf(dir, sizeof(dir), "/proc/%d/task", pid);
-    std::vector<int> tids = list_numeric(dir);
+    std::vector<int> tids = list_numeric(host_file("/proc/%d/task", pid).c_str());
     std::string pcomm;
-    std::snprintf(dir, sizeof(dir), "/proc/%d/comm", pid);
-    if (read_piece(dir, pcomm) && !pcomm.empty() && pcomm.back() == '\n')
+    if (read_piece(host_file("/proc/%d/comm", pid).c_str(), pcomm) && !pcomm.empty() &&
+        pcomm.back() == '\n')
         pcomm.pop_back();
     bool any = false;
     for (int tid : tids) {
         if (out.size() > room)
             break;
-        char tdir[96];
+        char tdir[64];
         std::snprintf(tdir, sizeof(tdir), "/proc/%d/task/%d", pid, tid);
         bsd::kinfo_proc kp;
         if (fill_record(tdir, pid, tid, clk, kp, &pcomm)) {
@@ -351,9 +342,7 @@ bool append_threads(int pid, const host_clock &clk, std::string &out, std::size_
 constexpr std::size_t headroom = 5;
 
 std::size_t thread_count(int pid) {
-    char dir[64];
-    std::snprintf(dir, sizeof(dir), "/proc/%d/task", pid);
-    return list_numeric(dir).size();
+    return list_numeric(host_file("/proc/%d/task", pid).c_str()).size();
 }
 
 }  // namespace
@@ -395,7 +384,7 @@ int live_kern_proc(const int *mib, unsigned n, std::string &out, bool measure) {
         // The whole table takes no argument; KERN_PROC_PROC allows one.
         if (n > 4 || (what == KERN_PROC_ALL && n != 3))
             return EINVAL;
-        std::vector<int> pids = list_numeric("/proc");
+        std::vector<int> pids = list_numeric(host_file("/proc").c_str());
         if (measure) {
             std::size_t count = pids.size();
             if (threads) {

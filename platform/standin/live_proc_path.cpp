@@ -25,9 +25,8 @@ int pathname(int pid, std::string &out) {
         pid = static_cast<int>(::getpid());
     if (!thread_group(pid))
         return ESRCH;
-    char path[64], target[4096];
-    std::snprintf(path, sizeof(path), "/proc/%d/exe", pid);
-    ssize_t n = ::readlink(path, target, sizeof(target));
+    char target[4096];
+    ssize_t n = ::readlink(host_file("/proc/%d/exe", pid).c_str(), target, sizeof(target));
     if (n < 0) {
         // A kernel thread has no executable; another user's cannot be
         // read here. Either way the path cannot be named.
@@ -43,9 +42,7 @@ int pathname(int pid, std::string &out) {
 int args(int pid, std::string &out) {
     if (!thread_group(pid))
         return ESRCH;
-    char path[64];
-    std::snprintf(path, sizeof(path), "/proc/%d/cmdline", pid);
-    if (!read_file(path, out, args_limit))
+    if (!read_file(host_file("/proc/%d/cmdline", pid).c_str(), out, args_limit))
         return thread_group(pid) ? EPERM : ESRCH;
     // A process that rewrote its arguments may leave the last unterminated;
     // FreeBSD's answer always ends each string.
@@ -122,10 +119,8 @@ const char *limits_title(int host_res) {
 // Another user's limits are refused by prlimit but readable in
 // /proc/PID/limits, as FreeBSD lets anyone who sees a process read them.
 int limits_from_proc(int pid, int host_res, bsd::rlimit &rl) {
-    char path[64];
-    std::snprintf(path, sizeof(path), "/proc/%d/limits", pid);
     std::string text;
-    if (!read_file(path, text, 1 << 16))
+    if (!read_file(host_file("/proc/%d/limits", pid).c_str(), text, 1 << 16))
         return ESRCH;
     std::string_view title = limits_title(host_res);
     int err = EPERM;

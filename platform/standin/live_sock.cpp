@@ -38,7 +38,7 @@ void inet_sockaddr(int family, std::uint16_t port, const std::uint8_t *addr,
 // the column that tells the protocol or type.
 template <class Fn> void other_sockets(const char *path, Fn fn) {
     std::string text;
-    if (!read_file(path, text))
+    if (!read_file(host_file("%s", path).c_str(), text))
         return;
     bool header = true;
     for_each_line(text, [&](std::string_view line) {

@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,23 +26,8 @@
 namespace standin {
 namespace {
 
-// Where the host's /proc and /sys are found: "" is the host itself; tests
-// point it at a made-up tree to exercise hardware this host lacks.
-std::mutex root_lock;
-std::string root_dir;
-
-}  // namespace
-
-std::string host_path(const char *path) {
-    std::lock_guard<std::mutex> g(root_lock);
-    return root_dir + path;
-}
-
-namespace {
-
 bool live_root() {
-    std::lock_guard<std::mutex> g(root_lock);
-    return root_dir.empty();
+    return !host_rooted();
 }
 
 // Reads a host file once. The host writes /proc/stat, /proc/meminfo and
@@ -551,13 +535,3 @@ std::vector<int> host_cpu_map() {
 }
 
 }  // namespace standin
-
-// Points the live answers of this file at another root for /proc and /sys
-// ("" or null: the host itself). For tests of hardware the host lacks.
-extern "C" int standin_host_root(const char *dir) {
-    std::lock_guard<std::mutex> g(standin::root_lock);
-    standin::root_dir = dir ? dir : "";
-    while (!standin::root_dir.empty() && standin::root_dir.back() == '/')
-        standin::root_dir.pop_back();
-    return 0;
-}

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "freebsd.h"
+#include "host.h"
 #include "inject.h"
 
 namespace standin {
@@ -104,7 +105,7 @@ int live_getfsstat(bsd::statfs *buf, long bufsize, int mode) {
         errno = ENOMEM;
         return -1;
     }
-    int rc = mnt_table_parse_file(tb, "/proc/self/mountinfo");
+    int rc = mnt_table_parse_file(tb, host_file("/proc/self/mountinfo").c_str());
     if (rc != 0) {
         mnt_unref_table(tb);
         errno = rc < 0 ? -rc : EIO;

@@ -43,10 +43,9 @@ int process_of(bsd::id_t id, bsd::id_t self_alias) {
 // has exited meanwhile is passed over.
 template <class Fn> int for_each_thread(int pid, Fn fn) {
     std::vector<int> done;
-    char dir[64];
-    std::snprintf(dir, sizeof(dir), "/proc/%d/task", pid);
+    host_file dir("/proc/%d/task", pid);
     for (int pass = 0; pass < max_passes; pass++) {
-        std::vector<int> tids = list_numeric(dir);
+        std::vector<int> tids = list_numeric(dir.c_str());
         if (tids.empty())
             return pass == 0 ? ESRCH : 0;
         bool fresh = false;

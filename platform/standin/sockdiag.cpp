@@ -4,6 +4,7 @@
 // FreeBSD records first: host headers define some of their field names
 // as macros.
 #include "sockets.h"
+#include "netlink.h"
 #include <libmnl/libmnl.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
@@ -15,71 +16,24 @@
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
+#include <string>
 
 
 namespace standin {
 namespace {
 
-// A dump of a million sockets takes a few thousand reads; the bound only
-// guards against a reply stream that never ends.
-constexpr int max_reads = 1 << 20;
-constexpr std::size_t recv_size = 1 << 16;
-
-struct nl_closer {
-    void operator()(mnl_socket *s) const { mnl_socket_close(s); }
-};
+// A host with more sockets than this is refused (ENOBUFS) rather than
+// followed to the end of its memory.
+constexpr std::size_t max_sockets = std::size_t(1) << 20;
 
 // Sends one dump request and hands each reply message to cb(nlh) until it
 // returns false. Returns 0 or an errno.
-template <class Fn> int dump(const void *req, std::size_t req_len, Fn cb) {
-    int saved = errno;
-    std::unique_ptr<mnl_socket, nl_closer> nl(mnl_socket_open2(NETLINK_SOCK_DIAG, SOCK_CLOEXEC));
-    if (!nl || mnl_socket_bind(nl.get(), 0, MNL_SOCKET_AUTOPID) < 0) {
-        int err = errno ? errno : EIO;
-        errno = saved;
-        return err;
-    }
-    std::unique_ptr<char[]> buf(new char[recv_size]);
-    nlmsghdr *nlh = mnl_nlmsg_put_header(buf.get());
-    nlh->nlmsg_type = SOCK_DIAG_BY_FAMILY;
-    nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    unsigned seq = 1;
-    nlh->nlmsg_seq = seq;
-    void *extra = mnl_nlmsg_put_extra_header(nlh, req_len);
-    std::memcpy(extra, req, req_len);
-    if (mnl_socket_sendto(nl.get(), nlh, nlh->nlmsg_len) < 0) {
-        int err = errno;
-        errno = saved;
-        return err;
-    }
-    unsigned portid = mnl_socket_get_portid(nl.get());
+template <class Fn> int dump(const char *key, const void *req, std::size_t req_len, Fn cb) {
     auto run = [](const nlmsghdr *m, void *data) -> int {
         return (*static_cast<Fn *>(data))(m) ? MNL_CB_OK : MNL_CB_STOP;
     };
-    int err = 0;
-    for (int reads = 0;; reads++) {
-        if (reads == max_reads) {
-            err = EIO;
-            break;
-        }
-        ssize_t n = mnl_socket_recvfrom(nl.get(), buf.get(), recv_size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            err = errno;
-            break;
-        }
-        int rc = mnl_cb_run(buf.get(), static_cast<std::size_t>(n), seq, portid, run, &cb);
-        if (rc == MNL_CB_ERROR) {
-            err = errno ? errno : EIO;
-            break;
-        }
-        if (rc == MNL_CB_STOP)
-            break;
-    }
-    errno = saved;
-    return err;
+    return netlink_dump(NETLINK_SOCK_DIAG, key, SOCK_DIAG_BY_FAMILY, req, req_len, max_sockets,
+                        run, &cb);
 }
 
 // Calls fn with each attribute after a message's fixed part; mnl_attr_ok
@@ -100,7 +54,11 @@ int inet_family(int family, int proto, std::vector<host_inet> &out, std::size_t 
     req.sdiag_family = static_cast<std::uint8_t>(family);
     req.sdiag_protocol = static_cast<std::uint8_t>(proto);
     req.idiag_states = ~0u;
-    return dump(&req, sizeof(req), [&](const nlmsghdr *nlh) {
+    // The dump's name for injected replies: "sock_diag.tcp4", ".udp6", ...
+    std::string key = "sock_diag.";
+    key += proto == IPPROTO_TCP ? "tcp" : proto == IPPROTO_UDP ? "udp" : std::to_string(proto);
+    key += family == AF_INET6 ? "6" : "4";
+    return dump(key.c_str(), &req, sizeof(req), [&](const nlmsghdr *nlh) {
         if (mnl_nlmsg_get_payload_len(nlh) < sizeof(inet_diag_msg))
             return true;
         const auto *msg = static_cast<const inet_diag_msg *>(mnl_nlmsg_get_payload(nlh));
@@ -145,7 +103,7 @@ int host_unix_sockets(std::vector<host_unix> &out, std::size_t max) {
     req.sdiag_family = AF_UNIX;
     req.udiag_states = ~0u;
     req.udiag_show = UDIAG_SHOW_NAME | UDIAG_SHOW_PEER;
-    return dump(&req, sizeof(req), [&](const nlmsghdr *nlh) {
+    return dump("sock_diag.unix", &req, sizeof(req), [&](const nlmsghdr *nlh) {
         if (mnl_nlmsg_get_payload_len(nlh) < sizeof(unix_diag_msg))
             return true;
         const auto *msg = static_cast<const unix_diag_msg *>(mnl_nlmsg_get_payload(nlh));

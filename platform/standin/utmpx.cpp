@@ -14,6 +14,7 @@
 #include <string>
 
 #include "freebsd.h"
+#include "host.h"
 #include "inject.h"
 
 namespace standin {
@@ -97,7 +98,9 @@ void open_db(login_db &d) {
         }
         return;
     }
-    const char *path = d.path.empty() ? _PATH_UTMPX : d.path.c_str();
+    // The host's file lies under the host root, when one is set.
+    host_file host("%s", _PATH_UTMPX);
+    const char *path = d.path.empty() ? host.c_str() : d.path.c_str();
     int saved = errno;
     d.fd = ::open(path, O_RDONLY | O_CLOEXEC);
     errno = saved;  // no file means no records, not a failure
