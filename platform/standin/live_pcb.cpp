@@ -17,6 +17,7 @@
 
 #include "host.h"
 #include "live.h"
+#include "owners.h"
 
 namespace standin {
 
@@ -196,15 +197,15 @@ void process_files(int pid, std::string &out, std::size_t limit) {
     int dfd = ::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd == -1)
         return;
-    DIR *d = ::fdopendir(dfd);
-    if (d == nullptr) {
+    dir_owner d(::fdopendir(dfd));
+    if (d.dir == nullptr) {
         ::close(dfd);
         return;
     }
     struct stat st;
     std::snprintf(dir, sizeof(dir), "/proc/%d", pid);
     bsd::uid_t uid = ::stat(dir, &st) == 0 ? st.st_uid : 0;
-    while (dirent *e = ::readdir(d)) {
+    while (dirent *e = ::readdir(d.dir)) {
         if (out.size() > limit)
             break;
         if (e->d_name[0] < '0' || e->d_name[0] > '9')
@@ -232,7 +233,6 @@ void process_files(int pid, std::string &out, std::size_t limit) {
         }
         append_record(out, xf);
     }
-    ::closedir(d);
 }
 
 }  // namespace
