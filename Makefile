@@ -75,14 +75,16 @@ clean:
 
 # Coverage-guided fuzzing of the walkers of kernel answers (clang, libFuzzer,
 # ASan+UBSan); never part of `make test`. FUZZ_RUNS, FUZZ_TARGETS as in
-# fuzz/run.sh.
+# fuzz/run.sh. One build per interpreter: a CMake cache cannot change its
+# Python.
 .PHONY: fuzz
 fuzz:
 	@tools/deps.sh fuzz $(PY)
-	@CXX=clang++ cmake -S fuzz -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ \
-	  -DPython3_EXECUTABLE=$(PY) >/dev/null
-	@cmake --build build/fuzz -j $(JOBS) --target quarn_fuzz -- --no-print-directory
-	@fuzz/run.sh
+	@v=$(call ver,$(PY)); b=build/fuzz-py$$v; \
+	  CXX=clang++ cmake -S fuzz -B $$b -DCMAKE_CXX_COMPILER=clang++ \
+	    -DPython3_EXECUTABLE=$(PY) >/dev/null && \
+	  cmake --build $$b -j $(JOBS) --target quarn_fuzz -- --no-print-directory && \
+	  FUZZ_BUILD=$$b fuzz/run.sh
 
 # The churn and thread tests at length (bounded by time and count).
 .PHONY: stress

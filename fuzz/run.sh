@@ -11,9 +11,9 @@ runs=${FUZZ_RUNS:-1000000}
 seconds=${FUZZ_SECONDS:-0}
 bin=$build/quarn_fuzz
 targets=${FUZZ_TARGETS:-$(QUARN_FUZZ_TARGET=list "$bin")}
-# An allocation over 256 MB sized by an answer fails as on a host without
+# An allocation over 32 MB sized by an answer fails as on a host without
 # the memory: the module must say MemoryError, not crash.
-export ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:max_allocation_size_mb=256
+export ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:max_allocation_size_mb=32
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 mkdir -p "$build/logs"
 for t in $targets; do

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -60,6 +61,9 @@ void set_error(bsd::kvm_t *kd, const char *what, int err) {
 // The largest environment read; the host bounds it far below this.
 constexpr std::size_t env_limit = std::size_t(1) << 26;
 
+// A measure beyond this is not believed (a quarter million records).
+constexpr std::size_t procs_limit = std::size_t(1) << 28;
+
 // The records of one kern.proc answer, as the library reads them: into room
 // for one record first (all one process has), then measured, again while
 // the answer grows, a bounded number of times.
@@ -83,6 +87,8 @@ int read_procs(int op, int arg, std::vector<bsd::kinfo_proc> &procs) {
             return errno;
         if (bsd::sysctl(mib, n, nullptr, &size, nullptr, 0) == -1)
             return errno;
+        if (size > procs_limit)
+            return ENOMEM;
     }
     return ENOMEM;
 }
@@ -254,15 +260,20 @@ kinfo_proc *kvm_getprocs(kvm_t *kd, int op, int arg, int *cnt) {
                 err = st.err;
                 failed = true;
             } else {
+                // A claimed count beyond the records given is padded with
+                // empty records, up to a few: the array is always as long as
+                // the count reported, as the library's own.
+                constexpr std::size_t pad_limit = 64;
                 std::size_t n = st.data().size() / sizeof(kinfo_proc);
                 std::size_t slots = n;
                 if (st.has_value && st.value > 0 && static_cast<std::size_t>(st.value) > n)
-                    slots = static_cast<std::size_t>(st.value) > 100000 ? 100000
-                                                                       : static_cast<std::size_t>(st.value);
+                    slots = std::max(n, std::min(static_cast<std::size_t>(st.value), pad_limit));
                 kd->procs.assign(slots ? slots : 1, kinfo_proc{});
                 if (n)
                     std::memcpy(kd->procs.data(), st.data().data(), n * sizeof(kinfo_proc));
-                *cnt = st.has_value ? static_cast<int>(st.value) : static_cast<int>(n);
+                long count = st.has_value ? st.value : static_cast<long>(n);
+                *cnt = count > static_cast<long>(slots) ? static_cast<int>(slots)
+                                                        : static_cast<int>(count);
                 return kd->procs.data();
             }
         } else {
