@@ -129,15 +129,16 @@ def errnos_of(call):
     return CALL_ERRNOS.get(call, DEFAULT_ERRNOS)
 
 
-def fail_at(name, call, key, pos, err):
+def fail_at(name, call, key, pos, err, times=None):
     """The pos-th call (0-based) of call/key fails with err; the earlier ones
     answer as without the failure. The failure stays in force for every later
-    call."""
+    call, or for that many calls only."""
     standin.reset()
     prime(name, skip=(call, key))
     data = ANSWERS.get(name, {}).get((call, key))
     before = standin.live() if data is None else standin.answer(data)
-    standin.sequence(call, key, [before] * pos + [standin.error(err)])
+    after = [] if times is None else [standin.error(err)] * (times - 1) + [before]
+    standin.sequence(call, key, [before] * pos + [standin.error(err)] + after)
 
 
 def open_fds():
@@ -149,12 +150,13 @@ _call_failing = _pylib.standin_call_failing
 _call_failing.restype = ctypes.py_object
 _call_failing.argtypes = [ctypes.py_object, ctypes.py_object, ctypes.c_int, ctypes.c_long,
                           ctypes.POINTER(ctypes.c_long)]
-C_ALLOC, PY_ALLOC = 1, 2
+C_ALLOC, PY_ALLOC, CPP_ALLOC = 1, 2, 3
 
 
 def call_failing(fn, args, kind, nth):
-    """fn(*args) with its nth allocation of kind failing (0: none). Returns
-    (result or the exception raised, allocations the call made)."""
+    """fn(*args) with its nth allocation of kind failing (0: none): the C
+    allocator, the interpreter's, or C++'s operator new. Returns (result or
+    the exception raised, allocations the call made)."""
     seen = ctypes.c_long()
     result, exc = _call_failing(fn, tuple(args), kind, nth, ctypes.byref(seen))
     return (result if exc is None else exc), seen.value

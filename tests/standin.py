@@ -110,7 +110,8 @@ def log():
     """Every platform call since the last reset or clear_log, in order."""
     need = _lib.standin_log(None, 0)
     buf = ctypes.create_string_buffer(need)
-    _lib.standin_log(buf, need)
+    if need == 0 or _lib.standin_log(buf, need) == 0:
+        raise MemoryError("the stand-in's call log")
     calls = []
     for line in buf.value.decode().splitlines():
         call, key, op, size = line.split("\t")

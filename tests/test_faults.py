@@ -1,6 +1,7 @@
 """Every platform call of every module function made to fail, and every
-allocation of the module made to fail once: documented exception, nothing
-leaked, nothing else pending."""
+allocation of the module made to fail once (the C allocator's, the
+interpreter's and C++'s operator new): documented exception, nothing leaked,
+nothing else pending."""
 
 import errno
 import gc
@@ -12,6 +13,8 @@ import pytest
 import _quarn_bsd
 import faults
 import standin
+from net_records import (AF_INET, SOCK_STREAM, XUNPGEN, kinfo_socket, pcblist, sockaddr, xfile,
+                         xinpcb, xtcpcb, xunpcb)
 
 
 def oserr(what):
@@ -155,8 +158,30 @@ EXPECT = {
     "net_if_duplex_speed": [("socket", "2.2.0", PLAIN), ("ioctl", "lo/SIOCGIFMEDIA", ret([0, 0]))],
 }
 
-# Library calls that report any failure, memory included, as one error.
-LIBRARY_FAILED = {"disk_io_counters": ("devstat_getdevs() syscall failed",)}
+# Library calls that report any failure, memory included, as one error:
+# the exception's type and text.
+LIBRARY_FAILED = {
+    "disk_io_counters": [(RuntimeError, "devstat_getdevs() syscall failed")],
+    "swap_mem": [(RuntimeError, "kvm_open() syscall failed"),
+                 (RuntimeError, "kvm_getswapinfo() syscall failed")],
+    "proc_environ": [
+        (RuntimeError, "(originated from kvm_openfiles: /dev/null: Cannot allocate memory)"),
+        (ProcessLookupError, "[Errno 3] force no such process (originated from kvm_getprocs)"),
+        (PermissionError, f"[Errno 13] force permission denied (originated from "
+                          f"kvm_getenvv(pid={faults.PID}, ki_uid={os.geteuid()}) -> ENOMEM)")],
+}
+# Calls whose want of memory is another errno than ENOMEM.
+MEMORY_ERRNO = {"heap_info": errno.EAGAIN, "heap_trim": errno.EAGAIN}  # mallctl
+
+# The kernel tables a function reads into a buffer it doubles while the read
+# says ENOMEM, and the size of its first buffer: the walk makes their ENOMEM
+# pass after a few reads ("grown, read again"); growing to the bound is
+# checked once per table below, since each check allocates up to 1 GiB.
+TCP_LIST, UDP_LIST = "net.inet.tcp.pcblist", "net.inet.udp.pcblist"
+STREAM_LIST, DGRAM_LIST = "net.local.stream.pcblist", "net.local.dgram.pcblist"
+GROWING = {"net_connections": {"kern.file": 128, TCP_LIST: 8192, UDP_LIST: 8192,
+                               STREAM_LIST: 8192, DGRAM_LIST: 8192}}
+TABLE_BOUND = 1 << 30
 
 FUNCTIONS = faults.functions()
 
@@ -221,7 +246,8 @@ def sweep(name):
     for call, key, times in faults.platform_calls(name):
         for pos in range(times):
             for err in faults.errnos_of(call):
-                faults.fail_at(name, call, key, pos, err)
+                grown = err == errno.ENOMEM and key in GROWING.get(name, {})
+                faults.fail_at(name, call, key, pos, err, times=3 if grown else None)
                 try:
                     out = fn(*args)
                 except BaseException as e:  # noqa: B902 - the outcome is inspected
@@ -248,15 +274,45 @@ def test_platform_failures(name):
     assert faults.open_fds() == fds
 
 
+@pytest.mark.parametrize("table", sorted(GROWING["net_connections"]))
+def test_table_growth_stops_at_its_bound(table):
+    """A table read that says ENOMEM whatever its buffer: the buffer doubles
+    from its first size to the bound, no further, and the call says
+    ENOMEM; nothing is left open."""
+    fds = faults.open_fds()
+    standin.reset()
+    standin.sysctl_error(table, errno.ENOMEM)
+    standin.clear_log()
+    with pytest.raises(OSError) as e:
+        _quarn_bsd.net_connections(*faults.args_of("net_connections"))
+    reads = [c.size for c in standin.log() if c.key == table and c.op == "read"]
+    standin.reset()
+    assert (e.value.errno, e.value.strerror) == (errno.ENOMEM, os.strerror(errno.ENOMEM))
+    first = GROWING["net_connections"][table]
+    assert reads == [first << i for i in range((TABLE_BOUND // first).bit_length())]
+    assert reads[-1] == TABLE_BOUND
+    assert faults.open_fds() == fds
+
+
+
+def picks(count, limit):
+    """Which of count allocations to fail: each, or limit of them spread
+    evenly from the first to the last."""
+    if count <= limit:
+        return list(range(1, count + 1))
+    return sorted({1 + (count - 1) * i // (limit - 1) for i in range(limit)})
+
+
 def alloc_sweep(name, kind, limit=64):
-    """Fails each allocation of one kind in turn; returns the outcome of the
-    call without a failure, and those of the failures the call reached."""
+    """Fails each allocation of one kind in turn (at most limit of them);
+    returns the outcome of the call without a failure, and those of the
+    failures the call reached."""
     fn, args = getattr(_quarn_bsd, name), faults.args_of(name)
     standin.reset()
     faults.prime(name)
     base, count = faults.call_failing(fn, args, kind, 0)
     outcomes = []
-    for nth in range(1, min(count, limit) + 1):
+    for nth in picks(count, limit):
         out, seen = faults.call_failing(fn, args, kind, nth)
         if seen >= nth:
             outcomes.append((nth, out))
@@ -264,32 +320,41 @@ def alloc_sweep(name, kind, limit=64):
     return base, outcomes
 
 
-@pytest.mark.parametrize("kind", [faults.C_ALLOC, faults.PY_ALLOC], ids=["malloc", "pymem"])
+def no_memory(name, o):
+    """Out of memory: MemoryError, or OSError with ENOMEM (or the call's own
+    errno for it) where a library call failed for want of memory or the
+    failure is documented as from errno."""
+    return isinstance(o, MemoryError) or \
+        isinstance(o, OSError) and o.errno == MEMORY_ERRNO.get(name, errno.ENOMEM)
+
+
+def sound(name, base, o):
+    """No memory, a plain result where a failure is documented as not an
+    error (or a read is tried again), the documented error of a library
+    call that failed for want of memory, or the error the call meets anyway
+    (an exception it replaces)."""
+    if not isinstance(o, BaseException):
+        return plain(o)
+    if (type(o), str(o)) in LIBRARY_FAILED.get(name, ()):
+        return True
+    return no_memory(name, o) or isinstance(base, BaseException) and \
+        type(o) is type(base) and o.args == base.args
+
+
+KINDS = [faults.C_ALLOC, faults.CPP_ALLOC, faults.PY_ALLOC]
+
+
+@pytest.mark.parametrize("kind", KINDS, ids=["malloc", "new", "pymem"])
 @pytest.mark.parametrize("name", FUNCTIONS)
 def test_allocation_failures(name, kind):
     base, outcomes = alloc_sweep(name, kind)
-
-    # Out of memory: MemoryError, or OSError with ENOMEM where a library call
-    # failed for want of memory or the failure is documented as from errno.
-    def no_memory(o):
-        return isinstance(o, MemoryError) or isinstance(o, OSError) and o.errno == errno.ENOMEM
-
-    # That, a plain result where a failure is documented as not an error,
-    # the documented error of a library call that failed for want of memory,
-    # or the error the call meets anyway (an exception it replaces).
-    def sound(o):
-        if not isinstance(o, BaseException):
-            return plain(o)
-        if type(o) is RuntimeError and str(o) in LIBRARY_FAILED.get(name, ()):
-            return True
-        return no_memory(o) or isinstance(base, BaseException) and \
-            type(o) is type(base) and o.args == base.args
-
-    wrong = [(n, o) for n, o in outcomes if not sound(o)]
+    wrong = [(n, o) for n, o in outcomes if not sound(name, base, o)]
     assert not wrong, f"{name}: {wrong}"
-    # A function whose own allocations fail says so at least once.
+    # A function whose own C allocations fail says so at least once. (Most
+    # operator new calls are the stand-in's, whose failure may be a read
+    # tried again; the module's own are checked below.)
     if kind == faults.C_ALLOC and outcomes:
-        assert any(no_memory(o) for _, o in outcomes), outcomes
+        assert any(no_memory(name, o) for _, o in outcomes), outcomes
     gc.collect()
     blocks, fds = sys.getallocatedblocks(), faults.open_fds()
     for _ in range(5):
@@ -297,3 +362,44 @@ def test_allocation_failures(name, kind):
     gc.collect()
     assert sys.getallocatedblocks() - blocks < 20, f"{name}: blocks leak on MemoryError paths"
     assert faults.open_fds() == fds
+
+
+# The module's own C++ containers: the index of the open-file table by
+# socket (net_connections) and of the TCP list (proc_net_connections). On
+# injected tables the stand-in's own operator new calls only name the
+# tables, and their failure is the call's ENOMEM (a read tried again, or a
+# measure that fails); the indexes' say MemoryError.
+OWNER = 7
+
+
+def net_tables():
+    standin.sysctl_answer("kern.file", b"".join(xfile(OWNER, 3 + i, 0x100 * (i + 1))
+                                                 for i in range(4)))
+    standin.sysctl_answer(TCP_LIST, pcblist([xtcpcb(0x100, 1, laddr="10.0.0.1", lport=80)]))
+    standin.sysctl_answer(UDP_LIST, pcblist([xinpcb(0x200, laddr="127.0.0.1", lport=53)]))
+    standin.sysctl_answer(STREAM_LIST, pcblist([xunpcb(0x300, b"/run/a")], XUNPGEN))
+    standin.sysctl_answer(DGRAM_LIST, pcblist([xunpcb(0x400)], XUNPGEN))
+
+
+def proc_tables():
+    local = sockaddr(AF_INET, "10.0.0.1", 80)
+    standin.push("kinfo_getfile", str(OWNER), standin.answer(
+        kinfo_socket(3, AF_INET, SOCK_STREAM, 6, local=local, peer=sockaddr(AF_INET))))
+    standin.sysctl_answer(TCP_LIST, pcblist([xtcpcb(0x100, 1, laddr="10.0.0.1", lport=80)]))
+
+
+@pytest.mark.parametrize("fn,args,tables", [
+    (_quarn_bsd.net_connections, ([2, 28, 1], [1, 2]), net_tables),
+    (_quarn_bsd.proc_net_connections, (OWNER, [2], [1]), proc_tables),
+], ids=["net_connections", "proc_net_connections"])
+def test_index_allocation_failure_is_memory_error(fn, args, tables):
+    standin.reset()
+    tables()
+    base, count = faults.call_failing(fn, args, faults.CPP_ALLOC, 0)
+    assert isinstance(base, list) and base, base
+    outcomes = [faults.call_failing(fn, args, faults.CPP_ALLOC, nth)[0]
+                for nth in range(1, count + 1)]
+    standin.reset()
+    assert all(o == base or type(o) is MemoryError or no_memory(fn.__name__, o)
+               for o in outcomes), outcomes
+    assert any(type(o) is MemoryError for o in outcomes), outcomes

@@ -17,6 +17,7 @@
 #include "freebsd.h"
 #include "host.h"
 #include "inject.h"
+#include "nomem.h"
 #include "live.h"
 
 namespace standin {
@@ -154,7 +155,7 @@ int devstat_checkversion(kvm_t *) {
 // passes one back), after a long that holds the generation; numdevs is the
 // number of whole records held. An injected value claims numdevs, but the
 // library never claims more records than it holds.
-int devstat_getdevs(kvm_t *, statinfo *stats) {
+int devstat_getdevs(kvm_t *, statinfo *stats) try {
     standin::log_call("devstat_getdevs", "", "call", 0);
     if (stats == nullptr || stats->dinfo == nullptr) {
         errno = EINVAL;
@@ -200,6 +201,8 @@ int devstat_getdevs(kvm_t *, statinfo *stats) {
         di->numdevs = static_cast<int>(claim < INT_MIN ? INT_MIN : claim);
     stats->snap_time = standin::monotonic_seconds();
     return changed;
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
 }
 
 }  // namespace bsd

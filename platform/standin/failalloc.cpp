@@ -1,33 +1,62 @@
 // Allocation failures on demand, for tests of the module's MemoryError
-// paths. The module is linked with --wrap for malloc, calloc and realloc, so
-// its own calls (and the stand-in's) come here; the interpreter's and the C++
-// library's do not. standin_call_failing makes one module call with the nth
-// allocation of one kind failing; disarmed, the wrappers only pass through.
+// paths. The module is linked with --wrap for malloc, calloc and realloc and
+// for every operator new, so its own calls (and the stand-in's, the
+// containers' included) come here; the interpreter's and those made inside
+// the C++ library's own objects do not. standin_call_failing makes one
+// module call with the nth allocation of one kind failing; disarmed, the
+// wrappers only pass through.
+//
+// operator new is wrapped rather than replaced: the deletes stay the
+// library's (or the sanitizer's), always paired with the new that made the
+// block, and no other library in the process can take the module's
+// references to new away from these wrappers.
 #include <Python.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
+#include <new>
 
 extern "C" {
 // Weak: builds that link the objects without --wrap never call the wrappers.
 void *__real_malloc(std::size_t size) __attribute__((weak));
 void *__real_calloc(std::size_t n, std::size_t size) __attribute__((weak));
 void *__real_realloc(void *p, std::size_t size) __attribute__((weak));
+// operator new, new[], each also nothrow and aligned, by their linker names.
+void *__real__Znwm(std::size_t size) __attribute__((weak));
+void *__real__Znam(std::size_t size) __attribute__((weak));
+void *__real__ZnwmRKSt9nothrow_t(std::size_t size, const std::nothrow_t &) __attribute__((weak));
+void *__real__ZnamRKSt9nothrow_t(std::size_t size, const std::nothrow_t &) __attribute__((weak));
+void *__real__ZnwmSt11align_val_t(std::size_t size, std::align_val_t) __attribute__((weak));
+void *__real__ZnamSt11align_val_t(std::size_t size, std::align_val_t) __attribute__((weak));
+void *__real__ZnwmSt11align_val_tRKSt9nothrow_t(std::size_t size, std::align_val_t,
+                                                 const std::nothrow_t &) __attribute__((weak));
+void *__real__ZnamSt11align_val_tRKSt9nothrow_t(std::size_t size, std::align_val_t,
+                                                 const std::nothrow_t &) __attribute__((weak));
 }
 
 namespace {
 
-enum kind_t { c_allocator = 1, python_allocator = 2 };
+enum kind_t { c_allocator = 1, python_allocator = 2, cpp_allocator = 3 };
 
-std::atomic<bool> c_armed{false};
-std::atomic<long> c_seen{0};
-std::atomic<long> c_fail_at{0};
+// The allocations of one wrapped kind: counted while armed, the nth fails.
+struct wrapped_kind {
+    std::atomic<bool> armed{false};
+    std::atomic<long> seen{0};
+    std::atomic<long> fail_at{0};
+
+    bool fails() {
+        if (!armed.load(std::memory_order_relaxed))
+            return false;
+        return ++seen == fail_at.load();
+    }
+};
+
+wrapped_kind c_allocs;
+wrapped_kind cpp_allocs;
 
 bool c_fails() {
-    if (!c_armed.load(std::memory_order_relaxed))
-        return false;
-    return ++c_seen == c_fail_at.load();
+    return c_allocs.fails();
 }
 
 long py_seen = 0;  // under the interpreter lock
@@ -99,6 +128,50 @@ extern "C" void *__wrap_realloc(void *p, std::size_t size) {
     return __real_realloc(p, size);
 }
 
+// An armed failure makes new throw, as it does when memory runs out, and the
+// nothrow forms return null.
+extern "C" void *__wrap__Znwm(std::size_t size) {
+    if (cpp_allocs.fails())
+        throw std::bad_alloc();
+    return __real__Znwm(size);
+}
+
+extern "C" void *__wrap__Znam(std::size_t size) {
+    if (cpp_allocs.fails())
+        throw std::bad_alloc();
+    return __real__Znam(size);
+}
+
+extern "C" void *__wrap__ZnwmRKSt9nothrow_t(std::size_t size, const std::nothrow_t &nt) {
+    return cpp_allocs.fails() ? nullptr : __real__ZnwmRKSt9nothrow_t(size, nt);
+}
+
+extern "C" void *__wrap__ZnamRKSt9nothrow_t(std::size_t size, const std::nothrow_t &nt) {
+    return cpp_allocs.fails() ? nullptr : __real__ZnamRKSt9nothrow_t(size, nt);
+}
+
+extern "C" void *__wrap__ZnwmSt11align_val_t(std::size_t size, std::align_val_t al) {
+    if (cpp_allocs.fails())
+        throw std::bad_alloc();
+    return __real__ZnwmSt11align_val_t(size, al);
+}
+
+extern "C" void *__wrap__ZnamSt11align_val_t(std::size_t size, std::align_val_t al) {
+    if (cpp_allocs.fails())
+        throw std::bad_alloc();
+    return __real__ZnamSt11align_val_t(size, al);
+}
+
+extern "C" void *__wrap__ZnwmSt11align_val_tRKSt9nothrow_t(std::size_t size, std::align_val_t al,
+                                                            const std::nothrow_t &nt) {
+    return cpp_allocs.fails() ? nullptr : __real__ZnwmSt11align_val_tRKSt9nothrow_t(size, al, nt);
+}
+
+extern "C" void *__wrap__ZnamSt11align_val_tRKSt9nothrow_t(std::size_t size, std::align_val_t al,
+                                                            const std::nothrow_t &nt) {
+    return cpp_allocs.fails() ? nullptr : __real__ZnamSt11align_val_tRKSt9nothrow_t(size, al, nt);
+}
+
 // Calls fn(*args) with the nth allocation of the kind failing (0: none
 // fails); *seen gets the number of allocations of that kind the call made.
 // Returns (result, None) or (None, exception): the exception travels as a
@@ -107,13 +180,14 @@ extern "C" void *__wrap_realloc(void *p, std::size_t size) {
 extern "C" PyObject *standin_call_failing(PyObject *fn, PyObject *args, int kind, long nth,
                                           long *seen) {
     PyObject *result;
-    if (kind == c_allocator) {
-        c_seen = 0;
-        c_fail_at = nth;
-        c_armed = true;
+    if (kind == c_allocator || kind == cpp_allocator) {
+        wrapped_kind &w = kind == c_allocator ? c_allocs : cpp_allocs;
+        w.seen = 0;
+        w.fail_at = nth;
+        w.armed = true;
         result = PyObject_Call(fn, args, nullptr);
-        c_armed = false;
-        *seen = c_seen.load();
+        w.armed = false;
+        *seen = w.seen.load();
     } else if (kind == python_allocator) {
         py_seen = 0;
         py_fail_at = nth;

@@ -22,6 +22,7 @@ inline constexpr int ni_numericscope = 0x20;
 // getnameinfo's failures.
 inline constexpr int eai_fail = 4;
 inline constexpr int eai_family = 5;
+inline constexpr int eai_memory = 6;
 inline constexpr int eai_overflow = 14;
 
 // Interface flags (the 32-bit word; ifr_flags holds its low half).

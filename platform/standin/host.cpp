@@ -14,6 +14,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "owners.h"
+
 namespace standin {
 
 namespace {
@@ -29,8 +31,8 @@ bool read_whole(const char *path, std::string &out, std::size_t limit, bool one_
     out.clear();
     if (limit > SIZE_MAX / 2)
         limit = SIZE_MAX / 2;
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd == -1) {
+    fd_owner fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (fd.fd == -1) {
         errno = saved;
         return false;
     }
@@ -42,7 +44,7 @@ bool read_whole(const char *path, std::string &out, std::size_t limit, bool one_
         std::size_t want = limit + 1 - out.size();
         if (want > sizeof(chunk))
             want = sizeof(chunk);
-        ssize_t n = ::read(fd, chunk, want);
+        ssize_t n = ::read(fd.fd, chunk, want);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -59,7 +61,6 @@ bool read_whole(const char *path, std::string &out, std::size_t limit, bool one_
         if (one_piece && static_cast<std::size_t>(n) < want)
             break;
     }
-    ::close(fd);
     if (!ok)
         out.clear();
     errno = saved;
@@ -160,10 +161,10 @@ bool host_rooted() {
 
 std::vector<int> list_numeric(const char *dir) {
     std::vector<int> ids;
-    DIR *d = ::opendir(dir);
-    if (d == nullptr)
+    dir_owner d(::opendir(dir));
+    if (d.dir == nullptr)
         return ids;
-    while (dirent *e = ::readdir(d)) {
+    while (dirent *e = ::readdir(d.dir)) {
         const char *s = e->d_name;
         bool digits = *s != '\0';
         for (; *s; s++)
@@ -171,7 +172,6 @@ std::vector<int> list_numeric(const char *dir) {
         if (digits)
             ids.push_back(std::atoi(e->d_name));
     }
-    ::closedir(d);
     return ids;
 }
 

@@ -9,6 +9,7 @@
 #include "freebsd.h"
 #include "if_bsd.h"
 #include "inject.h"
+#include "nomem.h"
 
 namespace standin {
 namespace {
@@ -150,7 +151,7 @@ bool is_link_local(const unsigned char *a) {
 
 namespace bsd {
 
-int getifaddrs(ifaddrs **ifap) {
+int getifaddrs(ifaddrs **ifap) try {
     standin::log_call("getifaddrs", "", "call", 0);
     if (ifap == nullptr) {
         errno = EINVAL;
@@ -172,6 +173,8 @@ int getifaddrs(ifaddrs **ifap) {
     if (*ifap == nullptr && !entries.empty())
         return -1;
     return 0;
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
 }
 
 void freeifaddrs(ifaddrs *ifp) {
@@ -180,7 +183,7 @@ void freeifaddrs(ifaddrs *ifp) {
 }
 
 int getnameinfo(const sockaddr *sa, unsigned int salen, char *host, std::size_t hostlen,
-                char *serv, std::size_t servlen, int flags) {
+                char *serv, std::size_t servlen, int flags) try {
     int family = sa == nullptr ? -1 : sa->sa_family;
     std::string key = std::to_string(family);
     standin::log_call("getnameinfo", key, "call", salen);
@@ -245,6 +248,8 @@ int getnameinfo(const sockaddr *sa, unsigned int salen, char *host, std::size_t 
             return eai_overflow;
     }
     return 0;
+} catch (const std::bad_alloc &) {
+    return eai_memory;
 }
 
 }  // namespace bsd

@@ -8,6 +8,7 @@
 #include "freebsd.h"
 #include "if_bsd.h"
 #include "inject.h"
+#include "nomem.h"
 
 namespace standin {
 namespace {
@@ -95,7 +96,7 @@ int live_request(int fd, unsigned long request, const std::string &name, void *a
 
 namespace bsd {
 
-int socket(int domain, int type, int protocol) {
+int socket(int domain, int type, int protocol) try {
     std::string key = std::to_string(domain) + "." + std::to_string(type) + "." +
                       std::to_string(protocol);
     standin::log_call("socket", key, "call", 0);
@@ -114,9 +115,11 @@ int socket(int domain, int type, int protocol) {
         return -1;
     }
     return standin::host_dgram_socket();
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
 }
 
-int ioctl(int fd, unsigned long request, void *arg) {
+int ioctl(int fd, unsigned long request, void *arg) try {
     const char *label = standin::request_label(request);
     std::string name;
     if (label == nullptr || arg == nullptr) {
@@ -142,6 +145,8 @@ int ioctl(int fd, unsigned long request, void *arg) {
         return -1;
     }
     return 0;
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
 }
 
 int close(int fd) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -135,7 +136,7 @@ call_steps *find_call(store &s, std::string_view call) {
     return nullptr;
 }
 
-int push(const char *call, const char *key, standin::step st) {
+int push(const char *call, const char *key, standin::step st) try {
     log_active = true;
     if (call == nullptr || key == nullptr)
         return -1;
@@ -152,6 +153,8 @@ int push(const char *call, const char *key, standin::step st) {
     if (added)
         s.injected[slot_of(call)].fetch_add(1, std::memory_order_release);
     return 0;
+} catch (const std::bad_alloc &) {
+    return -1;
 }
 
 }  // namespace
@@ -173,6 +176,7 @@ bool next_step(const char *call, const std::string &key, step &out) {
     return out.kind != step::live;
 }
 
+// A call is not failed for want of room in the log: the entry is dropped.
 void log_call(const char *call, const std::string &key, const char *op, std::size_t size) {
     if (!log_active.load(std::memory_order_relaxed))
         return;
@@ -180,10 +184,13 @@ void log_call(const char *call, const std::string &key, const char *op, std::siz
     if (s.log_full.load(std::memory_order_relaxed))
         return;
     std::lock_guard<std::mutex> g(s.lock);
-    if (s.log.size() < log_limit)
-        s.log.push_back({call, key, op, size});
-    else
-        s.log_full = true;
+    try {
+        if (s.log.size() < log_limit)
+            s.log.push_back({call, key, op, size});
+        else
+            s.log_full = true;
+    } catch (const std::bad_alloc &) {
+    }
 }
 
 }  // namespace standin
@@ -199,16 +206,18 @@ extern "C" void standin_reset(void) {
     s.log_full = false;
 }
 extern "C" int standin_answer(const char *call, const char *key, const void *data,
-                              std::size_t len) {
+                              std::size_t len) try {
     standin::step st;
     st.kind = standin::step::answer;
     if (len)
         st.bytes = std::make_shared<const std::string>(static_cast<const char *>(data), len);
     return push(call, key, std::move(st));
+} catch (const std::bad_alloc &) {
+    return -1;
 }
 
 extern "C" int standin_answer_value(const char *call, const char *key, long value,
-                                    const void *data, std::size_t len) {
+                                    const void *data, std::size_t len) try {
     standin::step st;
     st.kind = standin::step::answer;
     st.value = value;
@@ -216,6 +225,8 @@ extern "C" int standin_answer_value(const char *call, const char *key, long valu
     if (len)
         st.bytes = std::make_shared<const std::string>(static_cast<const char *>(data), len);
     return push(call, key, std::move(st));
+} catch (const std::bad_alloc &) {
+    return -1;
 }
 
 extern "C" int standin_error(const char *call, const char *key, int err) {
@@ -230,8 +241,9 @@ extern "C" int standin_live(const char *call, const char *key) {
 }
 
 // The log as text, one "call<TAB>key<TAB>op<TAB>size" line per call. Like a
-// kernel measure, a null buffer asks for the size needed.
-extern "C" std::size_t standin_log(char *buf, std::size_t size) {
+// kernel measure, a null buffer asks for the size needed; 0 when there is no
+// memory to lay it out.
+extern "C" std::size_t standin_log(char *buf, std::size_t size) try {
     store &s = the_store();
     std::lock_guard<std::mutex> g(s.lock);
     std::string text;
@@ -251,6 +263,8 @@ extern "C" std::size_t standin_log(char *buf, std::size_t size) {
         buf[n] = '\0';
     }
     return text.size() + 1;
+} catch (const std::bad_alloc &) {
+    return 0;
 }
 
 extern "C" void standin_log_clear(void) {

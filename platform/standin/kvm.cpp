@@ -23,6 +23,8 @@
 #include "host.h"
 #include "proc_id.h"
 #include "inject.h"
+#include "nomem.h"
+#include "owners.h"
 #include "live.h"
 
 namespace bsd {
@@ -95,13 +97,13 @@ int read_procs(int op, int arg, std::vector<bsd::kinfo_proc> &procs) {
 // failure (the host's ENOENT for a gone process is ESRCH).
 int read_proc_file(const char *path, std::string &out, std::size_t limit) {
     out.clear();
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd == -1)
+    fd_owner fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (fd.fd == -1)
         return errno == ENOENT ? ESRCH : errno;
     int err = 0;
     char chunk[16384];
     while (out.size() < limit) {
-        ssize_t got = ::read(fd, chunk, sizeof(chunk));
+        ssize_t got = ::read(fd.fd, chunk, sizeof(chunk));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
@@ -113,7 +115,6 @@ int read_proc_file(const char *path, std::string &out, std::size_t limit) {
         std::size_t take = static_cast<std::size_t>(got);
         out.append(chunk, take < limit - out.size() ? take : limit - out.size());
     }
-    ::close(fd);
     return err;
 }
 
@@ -363,7 +364,7 @@ char *kvm_geterr(kvm_t *kd) {
 // Injected: an error step fails with its errno and -1; an answer step copies
 // its data as whole kvm_swap entries (at most swap_max) and returns its
 // value, or 0 without one.
-int kvm_getswapinfo(kvm_t *kd, kvm_swap *swap_ary, int swap_max, int flags) {
+int kvm_getswapinfo(kvm_t *kd, kvm_swap *swap_ary, int swap_max, int flags) try {
     (void)flags;
     standin::log_call("kvm_getswapinfo", "", "call",
                       swap_max > 0 ? static_cast<std::size_t>(swap_max) : 0);
@@ -392,6 +393,8 @@ int kvm_getswapinfo(kvm_t *kd, kvm_swap *swap_ary, int swap_max, int flags) {
         return -1;
     }
     return standin::fill_swapinfo(devs, swap_ary, swap_max);
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
 }
 
 // Injected: an error step still releases the handle, then fails with its

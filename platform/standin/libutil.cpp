@@ -20,22 +20,12 @@
 #include "freebsd.h"
 #include "host.h"
 #include "libutil.h"
+#include "nomem.h"
 #include "live.h"
 #include "sockets.h"
 
 namespace standin {
 namespace {
-
-struct dir_owner {
-    DIR *dir;
-    explicit dir_owner(DIR *d) : dir(d) {}
-    dir_owner(const dir_owner &) = delete;
-    dir_owner &operator=(const dir_owner &) = delete;
-    ~dir_owner() {
-        if (dir != nullptr)
-            ::closedir(dir);
-    }
-};
 
 // The host's linux O_* bits of fdinfo's flags, as FreeBSD's KF_FLAG_*.
 constexpr unsigned long linux_o_append = 02000;
@@ -379,7 +369,7 @@ bool read_process_stat(int pid, process_stat &out) {
 
 namespace bsd {
 
-kinfo_file *kinfo_getfile(pid_t pid, int *cntp) {
+kinfo_file *kinfo_getfile(pid_t pid, int *cntp) try {
     std::string key = std::to_string(pid);
     standin::log_call("kinfo_getfile", key, "call", 0);
     standin::step st;
@@ -389,6 +379,8 @@ kinfo_file *kinfo_getfile(pid_t pid, int *cntp) {
         return standin::injected_table<kinfo_file>(st, cntp);
     }
     return standin::live_getfile(pid, cntp);
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(static_cast<kinfo_file *>(nullptr));
 }
 
 }  // namespace bsd

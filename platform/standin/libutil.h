@@ -11,24 +11,13 @@
 #include <unistd.h>
 
 #include "inject.h"
+#include "owners.h"
 
 namespace standin {
 
 // No table of the host reaches this many entries (its descriptor and mapping
 // limits are far lower); beyond it an answer fails as an allocation would.
 inline constexpr std::size_t max_table_entries = std::size_t(1) << 20;
-
-// A descriptor of our own, closed on every path.
-struct fd_owner {
-    int fd;
-    explicit fd_owner(int f) : fd(f) {}
-    fd_owner(const fd_owner &) = delete;
-    fd_owner &operator=(const fd_owner &) = delete;
-    ~fd_owner() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 // What the tables need from /proc/PID/stat: whether the process has exited
 // (FreeBSD refuses both tables of an exiting process) and its terminal.

@@ -14,6 +14,7 @@
 #include "freebsd.h"
 #include "host.h"
 #include "libutil.h"
+#include "nomem.h"
 
 namespace standin {
 namespace {
@@ -269,7 +270,7 @@ bsd::kinfo_vmentry *live_getvmmap(int pid, int *cntp) {
 
 namespace bsd {
 
-kinfo_vmentry *kinfo_getvmmap(pid_t pid, int *cntp) {
+kinfo_vmentry *kinfo_getvmmap(pid_t pid, int *cntp) try {
     std::string key = std::to_string(pid);
     standin::log_call("kinfo_getvmmap", key, "call", 0);
     standin::step st;
@@ -279,6 +280,8 @@ kinfo_vmentry *kinfo_getvmmap(pid_t pid, int *cntp) {
         return standin::injected_table<kinfo_vmentry>(st, cntp);
     }
     return standin::live_getvmmap(pid, cntp);
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(static_cast<kinfo_vmentry *>(nullptr));
 }
 
 }  // namespace bsd

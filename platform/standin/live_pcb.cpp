@@ -17,6 +17,7 @@
 
 #include "host.h"
 #include "live.h"
+#include "owners.h"
 
 namespace standin {
 
@@ -194,14 +195,14 @@ void process_files(int pid, std::string &out, std::size_t limit) {
     int dfd = ::open(host_file("/proc/%d/fd", pid).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd == -1)
         return;
-    DIR *d = ::fdopendir(dfd);
-    if (d == nullptr) {
+    dir_owner d(::fdopendir(dfd));
+    if (d.dir == nullptr) {
         ::close(dfd);
         return;
     }
     struct stat st;
     bsd::uid_t uid = ::stat(host_file("/proc/%d", pid).c_str(), &st) == 0 ? st.st_uid : 0;
-    while (dirent *e = ::readdir(d)) {
+    while (dirent *e = ::readdir(d.dir)) {
         if (out.size() > limit)
             break;
         if (e->d_name[0] < '0' || e->d_name[0] > '9')
@@ -229,7 +230,6 @@ void process_files(int pid, std::string &out, std::size_t limit) {
         }
         append_record(out, xf);
     }
-    ::closedir(d);
 }
 
 }  // namespace

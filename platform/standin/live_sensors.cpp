@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "freebsd.h"
+#include "owners.h"
 #include "host.h"
 #include "live.h"
 
@@ -23,18 +24,17 @@ namespace {
 // The entries of a directory, sorted; none when it cannot be read.
 std::vector<std::string> list_dir(const std::string &dir) {
     std::vector<std::string> names;
-    DIR *d = ::opendir(dir.c_str());
-    if (d == nullptr)
+    dir_owner d(::opendir(dir.c_str()));
+    if (d.dir == nullptr)
         return names;
     // A directory of /sys holds few entries; the bound keeps a strange one finite.
     while (names.size() < 4096) {
-        struct dirent *e = ::readdir(d);
+        struct dirent *e = ::readdir(d.dir);
         if (e == nullptr)
             break;
         if (e->d_name[0] != '.')
             names.emplace_back(e->d_name);
     }
-    ::closedir(d);
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
 
 #include "freebsd.h"
@@ -113,7 +114,7 @@ namespace bsd {
 // Injected: an error step returns its errno as the result; an answer step
 // copies its data into the old value (cut to the caller's length) and
 // returns 0, or its value when it has one.
-int mallctl(const char *name, void *oldp, std::size_t *oldlenp, void *newp, std::size_t newlen) {
+int mallctl(const char *name, void *oldp, std::size_t *oldlenp, void *newp, std::size_t newlen) try {
     if (name == nullptr)
         return EINVAL;
     standin::log_call("mallctl", name, standin::op_of(oldp, newp),
@@ -130,6 +131,8 @@ int mallctl(const char *name, void *oldp, std::size_t *oldlenp, void *newp, std:
         return st.has_value ? static_cast<int>(st.value) : 0;
     }
     return standin::live_mallctl(name, oldp, oldlenp, newp, newlen);
+} catch (const std::bad_alloc &) {
+    return EAGAIN;  // the library's answer when an allocation fails
 }
 
 }  // namespace bsd

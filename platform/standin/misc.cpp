@@ -9,10 +9,11 @@
 #include "freebsd.h"
 #include "host.h"
 #include "inject.h"
+#include "nomem.h"
 
 namespace bsd {
 
-int kill(pid_t pid, int sig) {
+int kill(pid_t pid, int sig) try {
     std::string key = std::to_string(pid);
     standin::log_call("kill", key, "call", static_cast<std::size_t>(sig));
     standin::step st;
@@ -39,6 +40,8 @@ int kill(pid_t pid, int sig) {
     }
     errno = err;
     return rc;
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
 }
 
 long sysconf(int name) {

@@ -18,6 +18,7 @@
 #include "freebsd.h"
 #include "host.h"
 #include "inject.h"
+#include "nomem.h"
 
 namespace standin {
 namespace {
@@ -180,7 +181,7 @@ extern "C" int standin_getfsstat_waiting(void) {
 
 namespace bsd {
 
-int getfsstat(statfs *buf, long bufsize, int mode) {
+int getfsstat(statfs *buf, long bufsize, int mode) try {
     standin::log_call("getfsstat", "", buf == nullptr ? "measure" : "read",
                       bufsize > 0 ? static_cast<std::size_t>(bufsize) : 0);
     if (mode != MNT_WAIT && mode != MNT_NOWAIT) {
@@ -201,6 +202,8 @@ int getfsstat(statfs *buf, long bufsize, int mode) {
         return standin::injected_getfsstat(st, buf, bufsize);
     }
     return standin::live_getfsstat(buf, bufsize, mode);
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
 }
 
 }  // namespace bsd

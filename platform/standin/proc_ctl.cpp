@@ -17,6 +17,7 @@
 #include "host.h"
 #include "proc_id.h"
 #include "inject.h"
+#include "nomem.h"
 
 namespace standin {
 namespace {
@@ -84,7 +85,7 @@ namespace bsd {
 // Injected under the ID: an answer is the mask's bytes (the rest zero), an
 // error fails with its errno.
 int cpuset_getaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t setsize,
-                       cpuset_t *mask) {
+                       cpuset_t *mask) try {
     std::string key = std::to_string(id);
     standin::log_call("cpuset_getaffinity", key, "call", setsize);
     standin::step st;
@@ -121,12 +122,14 @@ int cpuset_getaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t 
             bytes[cpu / 8] |= static_cast<unsigned char>(1u << (cpu % 8));
     }
     return 0;
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
 }
 
 // Injected under the ID: an answer succeeds without changing anything, an
 // error fails with its errno.
 int cpuset_setaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t setsize,
-                       const cpuset_t *mask) {
+                       const cpuset_t *mask) try {
     std::string key = std::to_string(id);
     standin::log_call("cpuset_setaffinity", key, "call", setsize);
     standin::step st;
@@ -177,11 +180,13 @@ int cpuset_setaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t 
         return -1;
     }
     return 0;
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
 }
 
 // Injected under who: an answer returns its value, an error fails with -1
 // and its errno.
-int getpriority(int which, int who) {
+int getpriority(int which, int who) try {
     std::string key = std::to_string(who);
     standin::log_call("getpriority", key, "call", 0);
     standin::step st;
@@ -200,11 +205,13 @@ int getpriority(int which, int who) {
         return -1;
     }
     return ::getpriority(PRIO_PROCESS, static_cast<::id_t>(pid));
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
 }
 
 // Injected under who: an answer succeeds without changing anything, an
 // error fails with its errno.
-int setpriority(int which, int who, int prio) {
+int setpriority(int which, int who, int prio) try {
     std::string key = std::to_string(who);
     standin::log_call("setpriority", key, "call", 0);
     standin::step st;
@@ -233,6 +240,8 @@ int setpriority(int which, int who, int prio) {
         return -1;
     }
     return 0;
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
 }
 
 }  // namespace bsd

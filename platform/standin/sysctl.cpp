@@ -9,6 +9,7 @@
 #include "freebsd.h"
 #include "inject.h"
 #include "live.h"
+#include "nomem.h"
 #include "sockets.h"
 
 namespace standin {
@@ -179,7 +180,12 @@ int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void 
     target = oldlenp != nullptr ? static_cast<char *>(oldp) : nullptr;
     measured = written = SIZE_MAX;
     overflowed = false;
-    int err = live(data, oldp == nullptr);
+    int err;
+    try {
+        err = live(data, oldp == nullptr);
+    } catch (const std::bad_alloc &) {
+        err = ENOMEM;  // and the caller's buffer is no longer ours to fill
+    }
     room = SIZE_MAX;
     target = nullptr;
     if (err != 0) {
@@ -226,7 +232,7 @@ void answer_written(std::size_t len, bool more) {
 namespace bsd {
 
 int sysctl(const int *name, u_int namelen, void *oldp, std::size_t *oldlenp, const void *newp,
-           std::size_t newlen) {
+           std::size_t newlen) try {
     // As FreeBSD: a name has 2 to 24 elements.
     if (name == nullptr || namelen < 2 || namelen > 24) {
         errno = EINVAL;
@@ -239,10 +245,12 @@ int sysctl(const int *name, u_int namelen, void *oldp, std::size_t *oldlenp, con
                            [&](const void *value, std::size_t len) {
                                return standin::live_mib_write(name, namelen, value, len);
                            });
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
 }
 
 int sysctlbyname(const char *name, void *oldp, std::size_t *oldlenp, const void *newp,
-                 std::size_t newlen) {
+                 std::size_t newlen) try {
     if (name == nullptr) {
         errno = EINVAL;
         return -1;
@@ -251,6 +259,8 @@ int sysctlbyname(const char *name, void *oldp, std::size_t *oldlenp, const void 
                            [&](std::string &out, bool measure) {
                                return standin::live_name(name, out, measure);
                            });
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
 }
 
 }  // namespace bsd

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
 
 #include "freebsd.h"
@@ -94,7 +95,13 @@ void open_db(login_db &d) {
             d.failed = true;
             d.err = st.err;
         } else {
-            d.records = st.data();
+            try {
+                d.records = st.data();
+            } catch (const std::bad_alloc &) {
+                // No room for the records: getutxent fails as on a read error.
+                d.failed = true;
+                d.err = ENOMEM;
+            }
         }
         return;
     }
@@ -155,11 +162,13 @@ bsd::utmpx *next_record(login_db &d) {
 
 // Points the login-record calls at a file in the host's utmp format (null
 // or "": the host's own). Takes effect at the next setutxent.
-extern "C" int standin_utmpx_file(const char *path) {
+extern "C" int standin_utmpx_file(const char *path) try {
     standin::login_db &d = standin::db();
     std::lock_guard<std::mutex> g(d.lock);
     d.path = path ? path : "";
     return 0;
+} catch (const std::bad_alloc &) {
+    return -1;
 }
 
 namespace bsd {

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -148,23 +149,34 @@ struct quarn_xfile_index {
 
 namespace {
 
-// The first open-file record whose object is this socket, or null. The index
-// is built at the first question.
-const char *owner(quarn_xfile_index &index, const char *xfiles, int count, std::uint64_t so) {
+// The first open-file record whose object is this socket into *xf, or null.
+// The index is built at the first question; -1 with MemoryError when there
+// is no memory for it.
+int owner(quarn_xfile_index &index, const char *xfiles, int count, std::uint64_t so,
+          const char **xf) {
+    *xf = nullptr;
     if (count <= 0)
-        return nullptr;
+        return 0;
     if (!index.built) {
-        index.by_data.entries.reserve(static_cast<std::size_t>(count));
+        try {
+            index.by_data.entries.reserve(static_cast<std::size_t>(count));
+        } catch (const std::bad_alloc &) {
+            PyErr_NoMemory();
+            return -1;
+        }
+        // Reserved: the records go in without another allocation.
         for (int i = 0; i < count; i++) {
-            const char *xf = xfiles + static_cast<std::size_t>(i) * xfile_size;
+            const char *rec = xfiles + static_cast<std::size_t>(i) * xfile_size;
             index.by_data.entries.emplace_back(
-                ld<std::uint64_t>(xf + offsetof(bsd::xfile, xf_data)), i);
+                ld<std::uint64_t>(rec + offsetof(bsd::xfile, xf_data)), i);
         }
         index.by_data.finish();
         index.built = true;
     }
     int at = index.by_data.find(so);
-    return at < 0 ? nullptr : xfiles + static_cast<std::size_t>(at) * xfile_size;
+    if (at >= 0)
+        *xf = xfiles + static_cast<std::size_t>(at) * xfile_size;
+    return 0;
 }
 
 int xf_fd(const char *xf) { return ld<int>(xf + offsetof(bsd::xfile, xf_fd)); }
@@ -237,8 +249,12 @@ extern "C" int quarn_collect_inet_conns(int proto, int want_v4, int want_v6, PyO
         // A PCB of neither version has no family to report.
         if (!(vflag & (INP_IPV4 | INP_IPV6)))
             continue;
-        const char *xf = owner(*index, xfiles, count,
-                               ld<std::uint64_t>(pcb + offsetof(bsd::xinpcb, xi_socket.xso_so)));
+        const char *xf;
+        if (owner(*index, xfiles, count,
+                  ld<std::uint64_t>(pcb + offsetof(bsd::xinpcb, xi_socket.xso_so)), &xf) == -1) {
+            std::free(buf);
+            return -1;
+        }
         if (xf == nullptr)
             continue;
         int family;
@@ -298,8 +314,12 @@ extern "C" int quarn_collect_unix_conns(int type, PyObject *list, const char *xf
             return -1;
         }
         off += sizeof(bsd::xunpcb);
-        const char *xf = owner(*index, xfiles, count,
-                               ld<std::uint64_t>(rec + offsetof(bsd::xunpcb, xu_socket.xso_so)));
+        const char *xf;
+        if (owner(*index, xfiles, count,
+                  ld<std::uint64_t>(rec + offsetof(bsd::xunpcb, xu_socket.xso_so)), &xf) == -1) {
+            std::free(buf);
+            return -1;
+        }
         if (xf == nullptr)
             continue;
         PyObject *path = unix_path(rec + offsetof(bsd::xunpcb, xu_addr));
@@ -387,7 +407,8 @@ tcp_key make_key(int family, int protocol, const char *lport, const char *fport,
 
 // The TCP list of proc_net_connections: walked once, on the first question,
 // into an index that answers each socket's state as the first matching
-// record would.
+// record would. Its containers may throw std::bad_alloc: find turns that into
+// MemoryError.
 struct tcp_states {
     const char *buf;
     std::size_t len;
@@ -435,12 +456,21 @@ struct tcp_states {
         index.finish();
     }
 
-    int find(int family, int protocol, const char *local, const char *peer) {
-        if (!built)
-            build();
+    // The state into *status; -1 with MemoryError when the index cannot be
+    // built.
+    int find(int family, int protocol, const char *local, const char *peer, int *status) {
+        if (!built) {
+            try {
+                build();
+            } catch (const std::bad_alloc &) {
+                PyErr_NoMemory();
+                return -1;
+            }
+        }
         std::size_t at = family == AF_INET ? 4 : 8;  // sin_addr or sin6_addr
         int i = index.find(make_key(family, protocol, local + 2, peer + 2, local + at, peer + at));
-        return i < 0 ? QUARN_CONN_NONE : states[static_cast<std::size_t>(i)];
+        *status = i < 0 ? QUARN_CONN_NONE : states[static_cast<std::size_t>(i)];
+        return 0;
     }
 };
 
@@ -535,8 +565,9 @@ extern "C" PyObject *quarn_proc_net_connections(PyObject *, PyObject *args) {
                 continue;
             int family = kf.kf_sock_domain;
             int status = QUARN_CONN_NONE;
-            if (kf.kf_sock_type == SOCK_STREAM)
-                status = tcp.find(family, kf.kf_sock_protocol, local, peer);
+            if (kf.kf_sock_type == SOCK_STREAM &&
+                tcp.find(family, kf.kf_sock_protocol, local, peer, &status) == -1)
+                goto error;
             std::size_t at = family == AF_INET ? 4 : 8;
             char la[16], fa[16];
             std::memcpy(la, local + at, family == AF_INET ? 4 : 16);
