@@ -4,11 +4,15 @@
 #   FUZZ_RUNS     executions per target (default 10^6)
 #   FUZZ_SECONDS  a time limit per target as well (default none)
 #   FUZZ_TARGETS  the targets to run (default: every target of targets.txt)
+#   FUZZ_TIMEOUT  seconds of wall time one input may take (default 60: at
+#                 nice 10 on a busy machine, inputs of 20 ms were starved
+#                 past 10 s; a walk that does not end still shows)
 #   QUARN_FUZZ_NO_CLAIMS=1  no claimed lengths (see harness.cpp)
 set -u
 build=${FUZZ_BUILD:-build/fuzz}
 runs=${FUZZ_RUNS:-1000000}
 seconds=${FUZZ_SECONDS:-0}
+timeout=${FUZZ_TIMEOUT:-60}
 bin=$build/quarn_fuzz
 targets=${FUZZ_TARGETS:-$(QUARN_FUZZ_TARGET=list "$bin")}
 # An allocation over 32 MB sized by an answer fails as on a host without
@@ -27,7 +31,7 @@ for t in $targets; do
     seeds=
     [ -d "fuzz/seeds/$t" ] && seeds="fuzz/seeds/$t"
     log=$build/logs/$t.log
-    QUARN_FUZZ_TARGET=$t nice -n 10 "$bin" -runs="$runs" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    QUARN_FUZZ_TARGET=$t nice -n 10 "$bin" -runs="$runs" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$artifacts/" \
         "$corpus" "fuzz/regressions/$t" $seeds >"$log" 2>&1
     rc=$?

@@ -254,11 +254,14 @@ void fill_from_status(const status_info &st, const host_clock &clk, bsd::kinfo_p
     // The host's data size (VmData) leaves the stack (VmStk) out, as
     // FreeBSD's does. Kernel threads have none of these lines: the sizes
     // stay 0, the resident size stat's.
+    // Pages of a page size in whole KiB: dividing, not multiplying, keeps
+    // any size the host file states in range.
+    long long kb_per_page = clk.pagesize >= 1024 ? clk.pagesize / 1024 : 1;
     if (st.rss_kb >= 0)
-        kp.ki_rssize = st.rss_kb * 1024 / clk.pagesize;
-    kp.ki_tsize = st.exe_kb * 1024 / clk.pagesize;
-    kp.ki_dsize = st.data_kb * 1024 / clk.pagesize;
-    kp.ki_ssize = st.stk_kb * 1024 / clk.pagesize;
+        kp.ki_rssize = st.rss_kb / kb_per_page;
+    kp.ki_tsize = st.exe_kb / kb_per_page;
+    kp.ki_dsize = st.data_kb / kb_per_page;
+    kp.ki_ssize = st.stk_kb / kb_per_page;
 }
 
 // Fills kp from dir (/proc/PID or /proc/PID/task/TID); false when the
