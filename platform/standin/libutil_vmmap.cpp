@@ -44,6 +44,13 @@ long long kb_value(std::string_view line) {
     return colon == std::string_view::npos ? 0 : to_ll(line.substr(colon + 1));
 }
 
+// A sum of sizes that stops at the largest, whatever the file states.
+long long add_kb(long long sum, long long kb) {
+    if (kb <= 0)
+        return sum;
+    return kb > LLONG_MAX - sum ? LLONG_MAX : sum + kb;
+}
+
 int to_pages(long long kb, long page_kb) {
     long long pages = kb / page_kb;
     return pages > INT_MAX ? INT_MAX : pages < 0 ? 0 : static_cast<int>(pages);
@@ -125,7 +132,7 @@ class smaps_parser {
             break;
         case 'P':
             if (line.starts_with("Private_Clean:") || line.starts_with("Private_Dirty:"))
-                private_kb_ += kb_value(line);
+                private_kb_ = add_kb(private_kb_, kb_value(line));
             break;
         case 'S':
             if (line.starts_with("Swap:"))
