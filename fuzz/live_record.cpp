@@ -121,19 +121,6 @@ int read_utmpx(std::string &data) {
     return 0;
 }
 
-// The process record for kvm_getprocs, the environment for kvm_getenvv.
-int read_kvm(const slot &s, std::string &data) {
-    if (s.call == "kvm_getprocs")
-        return read_sysctl(("1.14.1." + s.key).c_str(), data);
-    std::ifstream in("/proc/" + s.key + "/environ", std::ios::binary);
-    if (!in)
-        return ENOENT;
-    std::ostringstream text;
-    text << in.rdbuf();
-    data = text.str();
-    return 0;
-}
-
 int read_whole(const std::string &path, std::string &data) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -142,6 +129,13 @@ int read_whole(const std::string &path, std::string &data) {
     text << in.rdbuf();
     data = text.str();
     return 0;
+}
+
+// The process record for kvm_getprocs, the environment for kvm_getenvv.
+int read_kvm(const slot &s, std::string &data) {
+    if (s.call == "kvm_getprocs")
+        return read_sysctl(("1.14.1." + s.key).c_str(), data);
+    return read_whole("/proc/" + s.key + "/environ", data);
 }
 
 int read_link(const std::string &path, std::string &data) {

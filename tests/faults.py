@@ -90,6 +90,17 @@ ALLOWED = (OSError, RuntimeError, MemoryError, ValueError, OverflowError,
            _quarn_bsd.ZombieProcessError)
 
 
+def plain(v):
+    """Numbers, text, None, booleans, and tuples, lists or dicts of them."""
+    if v is None or isinstance(v, (bool, int, float, str, bytes)):
+        return True
+    if isinstance(v, (tuple, list)):
+        return all(plain(x) for x in v)
+    if isinstance(v, dict):
+        return all(plain(k) and plain(x) for k, x in v.items())
+    return False
+
+
 def functions():
     """Every module function the walk covers, by name."""
     return sorted(n for n in dir(_quarn_bsd)

@@ -193,20 +193,10 @@ def expected(name, call, key, err, pos):
     return None
 
 
-def plain(v):
-    if v is None or isinstance(v, (bool, int, float, str, bytes)):
-        return True
-    if isinstance(v, (tuple, list)):
-        return all(plain(x) for x in v)
-    if isinstance(v, dict):
-        return all(plain(k) and plain(x) for k, x in v.items())
-    return False
-
-
 def check(name, call, key, err, pos, out):
     """'' when out is the outcome expected, else what is wrong with it."""
     where = f"{name}: {call} {key!r} #{pos} errno {err}: got {out!r}"
-    if isinstance(out, SystemError) or not (isinstance(out, faults.ALLOWED) or plain(out)):
+    if isinstance(out, SystemError) or not (isinstance(out, faults.ALLOWED) or faults.plain(out)):
         return where
     rule = expected(name, call, key, err, pos)
     if rule is None:
@@ -334,7 +324,7 @@ def sound(name, base, o):
     call that failed for want of memory, or the error the call meets anyway
     (an exception it replaces)."""
     if not isinstance(o, BaseException):
-        return plain(o)
+        return faults.plain(o)
     if (type(o), str(o)) in LIBRARY_FAILED.get(name, ()):
         return True
     return no_memory(name, o) or isinstance(base, BaseException) and \
