@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "arch/all/constants.h"
 #include "arch/all/globals.h"
 #include "arch/freebsd/cpu.h"
 #include "arch/freebsd/disk.h"
@@ -11,10 +12,12 @@
 #include "arch/freebsd/net_io.h"
 #include "arch/freebsd/proc.h"
 #include "arch/freebsd/proc_ctl.h"
+#include "arch/freebsd/proc_info.h"
 #include "arch/freebsd/proc_path.h"
 #include "arch/freebsd/sensors.h"
 #include "arch/freebsd/proc_files.h"
 #include "arch/posix/posix.h"
+#include "bsd.h"
 
 extern "C" {
 int QUARN_DEBUG = 0;
@@ -99,31 +102,29 @@ static struct PyModuleDef moduledef = {
     nullptr,
 };
 
-// Added in this order, after the POSIX constants and table B.
-static const struct {
-    const char *name;
-    long value;
-} main_constants[] = {
+// Added in this order, after the POSIX constants and table B. The TCP
+// states go in this order, not in the order of their values.
+static const quarn_constant main_constants[] = {
     {"version", 722},
-    {"SIDL", 1},
-    {"SRUN", 2},
-    {"SSLEEP", 3},
-    {"SSTOP", 4},
-    {"SZOMB", 5},
-    {"SWAIT", 6},
-    {"SLOCK", 7},
-    {"TCPS_CLOSED", 0},
-    {"TCPS_CLOSING", 7},
-    {"TCPS_CLOSE_WAIT", 5},
-    {"TCPS_LISTEN", 1},
-    {"TCPS_ESTABLISHED", 4},
-    {"TCPS_SYN_SENT", 2},
-    {"TCPS_SYN_RECEIVED", 3},
-    {"TCPS_FIN_WAIT_1", 6},
-    {"TCPS_FIN_WAIT_2", 9},
-    {"TCPS_LAST_ACK", 8},
-    {"TCPS_TIME_WAIT", 10},
-    {"QUARN_CONN_NONE", 128},
+    QUARN_CONSTANT(SIDL),
+    QUARN_CONSTANT(SRUN),
+    QUARN_CONSTANT(SSLEEP),
+    QUARN_CONSTANT(SSTOP),
+    QUARN_CONSTANT(SZOMB),
+    QUARN_CONSTANT(SWAIT),
+    QUARN_CONSTANT(SLOCK),
+    QUARN_CONSTANT(TCPS_CLOSED),
+    QUARN_CONSTANT(TCPS_CLOSING),
+    QUARN_CONSTANT(TCPS_CLOSE_WAIT),
+    QUARN_CONSTANT(TCPS_LISTEN),
+    QUARN_CONSTANT(TCPS_ESTABLISHED),
+    QUARN_CONSTANT(TCPS_SYN_SENT),
+    QUARN_CONSTANT(TCPS_SYN_RECEIVED),
+    QUARN_CONSTANT(TCPS_FIN_WAIT_1),
+    QUARN_CONSTANT(TCPS_FIN_WAIT_2),
+    QUARN_CONSTANT(TCPS_LAST_ACK),
+    QUARN_CONSTANT(TCPS_TIME_WAIT),
+    QUARN_CONSTANT(QUARN_CONN_NONE),
 };
 
 extern "C" PyMODINIT_FUNC PyInit__quarn_bsd(void) {
@@ -136,10 +137,8 @@ extern "C" PyMODINIT_FUNC PyInit__quarn_bsd(void) {
         goto error;
     if (quarn_posix_add_methods(mod) != 0)
         goto error;
-    for (const auto &c : main_constants) {
-        if (PyModule_AddIntConstant(mod, c.name, c.value))
-            goto error;
-    }
+    if (quarn_add_constants(mod, main_constants) != 0)
+        goto error;
     return mod;
 
 error:

@@ -3,7 +3,10 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "arch/all/convert.h"
 #include "arch/all/errors.h"
+#include "arch/all/owners.h"
+#include "arch/posix/posix.h"
 #include "arch/posix/sysctl.h"
 
 extern "C" int quarn_kinfo_proc(int pid, bsd::kinfo_proc *proc) {
@@ -36,13 +39,13 @@ extern "C" int _quarn_pids(int **pids, int *count) {
     *pids = nullptr;
     *count = 0;
     int mib[4] = {CTL_KERN, KERN_PROC, KERN_PROC_PROC, 0};
-    char *buf = nullptr;
+    char *raw = nullptr;
     std::size_t len = 0;
-    if (quarn_sysctl_malloc(mib, 4, &buf, &len) == -1)
+    if (quarn_sysctl_malloc(mib, 4, &raw, &len) == -1)
         return -1;
+    heap<char> buf(raw);
     if (len == 0) {
         quarn_runtime_error("no PIDs found");
-        std::free(buf);
         return -1;
     }
     // A partial record at the end is ignored.
@@ -50,46 +53,32 @@ extern "C" int _quarn_pids(int **pids, int *count) {
     int *ids = static_cast<int *>(std::malloc(n ? n * sizeof(int) : 1));
     if (ids == nullptr) {
         PyErr_NoMemory();
-        std::free(buf);
         return -1;
     }
-    const auto *procs = reinterpret_cast<const bsd::kinfo_proc *>(buf);
+    const auto *procs = reinterpret_cast<const bsd::kinfo_proc *>(buf.get());
     for (std::size_t i = 0; i < n; i++)
         ids[i] = procs[i].ki_pid;
     *pids = ids;
     *count = static_cast<int>(n);
-    std::free(buf);
     return 0;
 }
 
 extern "C" PyObject *quarn_pids(PyObject *, PyObject *) {
-    PyObject *list = PyList_New(0);
-    if (list == nullptr)
+    py_ref list(PyList_New(0));
+    if (!list)
         return nullptr;
-    int *ids = nullptr;
+    int *raw = nullptr;
     int count = 0;
-    if (_quarn_pids(&ids, &count) == -1)
-        goto error;
-    if (count == 0) {
-        quarn_runtime_error("no PIDs found");
-        goto error;
-    }
+    if (_quarn_pids(&raw, &count) == -1)
+        return nullptr;
+    heap<int> ids(raw);
+    if (count == 0)
+        return quarn_runtime_error("no PIDs found");
     for (int i = 0; i < count; i++) {
-        PyObject *pid = PyLong_FromLong(ids[i]);
-        if (pid == nullptr)
-            goto error;
-        int failed = PyList_Append(list, pid);
-        Py_DECREF(pid);
-        if (failed)
-            goto error;
+        if (append_new(list.get(), PyLong_FromLong(ids[i])) == -1)
+            return nullptr;
     }
-    std::free(ids);
-    return list;
-
-error:
-    Py_DECREF(list);
-    std::free(ids);
-    return nullptr;
+    return list.release();
 }
 
 extern "C" PyObject *quarn_proc_is_zombie(PyObject *, PyObject *args) {

@@ -1,5 +1,6 @@
-// The kernel's per-process record and process list, and the module
-// functions built directly on them.
+// The kernel's per-process record and the process list. (Its zombie test
+// and proc_is_zombie are declared in arch/posix/posix.h, the one-process
+// figures in proc_info.h.)
 #pragma once
 
 #include <Python.h>
@@ -8,12 +9,7 @@
 
 extern "C" {
 int quarn_kinfo_proc(int pid, bsd::kinfo_proc *proc);
-int is_zombie(int pid);
 int _quarn_pids(int **pids, int *count);
 
 PyObject *quarn_pids(PyObject *self, PyObject *args);
-PyObject *quarn_proc_is_zombie(PyObject *self, PyObject *args);
-PyObject *quarn_proc_oneshot_info(PyObject *self, PyObject *args);
-PyObject *quarn_proc_name(PyObject *self, PyObject *args);
-PyObject *quarn_proc_num_threads(PyObject *self, PyObject *args);
 }

@@ -1,24 +1,10 @@
 // Per-process figures read from the one-process record.
-#include "arch/all/errors.h"
-#include "arch/all/str.h"
+#include "arch/freebsd/proc_info.h"
+
+#include "arch/all/convert.h"
+#include "arch/all/owners.h"
 #include "arch/freebsd/proc.h"
 #include "arch/posix/sysctl.h"
-
-static double timeval_to_double(const bsd::timeval &tv) {
-    return static_cast<double>(tv.tv_usec) / 1000000.0 + static_cast<double>(tv.tv_sec);
-}
-
-// Page counts are kernel data: the product wraps like the kernel's own
-// arithmetic instead of overflowing.
-static long pages_to_bytes(bsd::segsz_t pages, long pagesize) {
-    return static_cast<long>(static_cast<unsigned long>(pages) *
-                             static_cast<unsigned long>(pagesize));
-}
-
-// Copies ki_comm, bounded by the field even when the kernel left no NUL.
-static void copy_comm(char *buf, std::size_t size, const bsd::kinfo_proc &kp) {
-    str_format(buf, size, "%.*s", static_cast<int>(sizeof(kp.ki_comm)), kp.ki_comm);
-}
 
 extern "C" PyObject *quarn_proc_oneshot_info(PyObject *, PyObject *args) {
     long pagesize = quarn_getpagesize();
@@ -29,23 +15,19 @@ extern "C" PyObject *quarn_proc_oneshot_info(PyObject *, PyObject *args) {
     if (quarn_kinfo_proc(pid, &kp) == -1)
         return nullptr;
 
-    char name[256];
-    copy_comm(name, sizeof(name), kp);
-    PyObject *py_name = PyUnicode_DecodeFSDefault(name);
-    if (py_name == nullptr) {
+    py_ref name(field2py(kp.ki_comm, sizeof(kp.ki_comm)));
+    if (!name) {
         PyErr_Clear();
-        py_name = Py_NewRef(Py_None);
+        name.reset(Py_NewRef(Py_None));
     }
-    PyObject *py_ppid = PyLong_FromLong(kp.ki_ppid);
-    if (py_ppid == nullptr) {
-        Py_DECREF(py_name);
+    py_ref ppid(PyLong_FromLong(kp.ki_ppid));
+    if (!ppid)
         return nullptr;
-    }
     int cpu = (kp.ki_stat == SRUN && kp.ki_oncpu != NOCPU) ? kp.ki_oncpu : kp.ki_lastcpu;
 
-    PyObject *ret = Py_BuildValue(
+    return Py_BuildValue(
         "(OillllllLdllllddddlllllbO)",
-        py_ppid,
+        ppid.get(),
         static_cast<int>(kp.ki_stat),
         static_cast<long>(kp.ki_ruid),
         static_cast<long>(kp.ki_uid),
@@ -54,25 +36,22 @@ extern "C" PyObject *quarn_proc_oneshot_info(PyObject *, PyObject *args) {
         static_cast<long>(kp.ki_groups[0]),
         static_cast<long>(kp.ki_svgid),
         static_cast<long long>(kp.ki_tdev),
-        timeval_to_double(kp.ki_start),
+        timeval2double(kp.ki_start),
         kp.ki_rusage.ru_nvcsw,
         kp.ki_rusage.ru_nivcsw,
         kp.ki_rusage.ru_inblock,
         kp.ki_rusage.ru_oublock,
-        timeval_to_double(kp.ki_rusage.ru_utime),
-        timeval_to_double(kp.ki_rusage.ru_stime),
-        timeval_to_double(kp.ki_rusage_ch.ru_utime),
-        timeval_to_double(kp.ki_rusage_ch.ru_stime),
-        pages_to_bytes(kp.ki_rssize, pagesize),
+        timeval2double(kp.ki_rusage.ru_utime),
+        timeval2double(kp.ki_rusage.ru_stime),
+        timeval2double(kp.ki_rusage_ch.ru_utime),
+        timeval2double(kp.ki_rusage_ch.ru_stime),
+        static_cast<long>(pages2bytes(kp.ki_rssize, pagesize)),
         static_cast<long>(kp.ki_size),
-        pages_to_bytes(kp.ki_tsize, pagesize),
-        pages_to_bytes(kp.ki_dsize, pagesize),
-        pages_to_bytes(kp.ki_ssize, pagesize),
+        static_cast<long>(pages2bytes(kp.ki_tsize, pagesize)),
+        static_cast<long>(pages2bytes(kp.ki_dsize, pagesize)),
+        static_cast<long>(pages2bytes(kp.ki_ssize, pagesize)),
         cpu,
-        py_name);
-    Py_DECREF(py_ppid);
-    Py_DECREF(py_name);
-    return ret;
+        name.get());
 }
 
 extern "C" PyObject *quarn_proc_name(PyObject *, PyObject *args) {
@@ -82,9 +61,7 @@ extern "C" PyObject *quarn_proc_name(PyObject *, PyObject *args) {
     bsd::kinfo_proc kp{};  // a short answer leaves the rest zero
     if (quarn_kinfo_proc(pid, &kp) == -1)
         return nullptr;
-    char name[1000];
-    copy_comm(name, sizeof(name), kp);
-    return PyUnicode_DecodeFSDefault(name);
+    return field2py(kp.ki_comm, sizeof(kp.ki_comm));
 }
 
 extern "C" PyObject *quarn_proc_num_threads(PyObject *, PyObject *args) {

@@ -2,24 +2,31 @@
 
 #include <cerrno>
 
+#include "arch/all/constants.h"
 #include "arch/all/errors.h"
 #include "arch/all/globals.h"
-#include "arch/freebsd/proc.h"
 #include "arch/posix/priority.h"
 #include "arch/posix/net.h"
 #include "arch/posix/sysctl.h"
 #include "arch/posix/users.h"
 #include "bsd.h"
 
-// FreeBSD's numbers, written out: the host's resource numbers differ.
-static const struct {
-    const char *name;
-    long value;
-} posix_constants[] = {
-    {"AF_LINK", 18},      {"RLIMIT_AS", 10},     {"RLIMIT_CORE", 4},  {"RLIMIT_CPU", 0},
-    {"RLIMIT_DATA", 2},   {"RLIMIT_FSIZE", 1},   {"RLIMIT_MEMLOCK", 6}, {"RLIMIT_NOFILE", 8},
-    {"RLIMIT_NPROC", 7},  {"RLIMIT_RSS", 5},     {"RLIMIT_STACK", 3}, {"RLIMIT_SWAP", 12},
-    {"RLIMIT_SBSIZE", 9}, {"RLIMIT_NPTS", 11},
+// Added in this order; the resource numbers are FreeBSD's, not the host's.
+static const quarn_constant posix_constants[] = {
+    QUARN_CONSTANT(AF_LINK),
+    {"RLIMIT_AS", 10},
+    {"RLIMIT_CORE", 4},
+    {"RLIMIT_CPU", 0},
+    {"RLIMIT_DATA", 2},
+    {"RLIMIT_FSIZE", 1},
+    {"RLIMIT_MEMLOCK", 6},
+    {"RLIMIT_NOFILE", 8},
+    {"RLIMIT_NPROC", 7},
+    {"RLIMIT_RSS", 5},
+    {"RLIMIT_STACK", 3},
+    {"RLIMIT_SWAP", 12},
+    {"RLIMIT_SBSIZE", 9},
+    {"RLIMIT_NPTS", 11},
 };
 
 static PyMethodDef posix_methods[] = {
@@ -39,10 +46,8 @@ static PyMethodDef posix_methods[] = {
 extern "C" int quarn_posix_add_constants(PyObject *mod) {
     if (mod == nullptr)
         return -1;
-    for (const auto &c : posix_constants) {
-        if (PyModule_AddIntConstant(mod, c.name, c.value))
-            return -1;
-    }
+    if (quarn_add_constants(mod, posix_constants) != 0)
+        return -1;
     PyObject *infinity = PyLong_FromLong(9223372036854775807L);
     if (infinity == nullptr)
         return -1;
