@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "arch/all/convert.h"
 #include "arch/all/errors.h"
+#include "arch/all/owners.h"
 #include "arch/all/str.h"
 #include "arch/posix/sysctl.h"
 #include "bsd.h"
@@ -65,51 +67,34 @@ extern "C" PyObject *quarn_cpu_times(PyObject *, PyObject *) {
 }
 
 extern "C" PyObject *quarn_per_cpu_times(PyObject *, PyObject *) {
-    PyObject *list = PyList_New(0);
-    if (list == nullptr)
+    py_ref list(PyList_New(0));
+    if (!list)
         return nullptr;
     int mib[2] = {CTL_HW, HW_NCPU};
     int ncpu = 0;
-    long *cp_times = nullptr;
-    std::size_t bytes, got = 0, cpus;
-
     if (quarn_sysctl(mib, 2, &ncpu, sizeof(ncpu)) == -1)
-        goto error;
+        return nullptr;
     // A negative count cannot be allocated; say so without asking the
     // allocator for an absurd size.
-    if (ncpu < 0) {
-        PyErr_NoMemory();
-        goto error;
-    }
+    if (ncpu < 0)
+        return PyErr_NoMemory();
     // The count only sizes the read; the tuples are those of the arrays
     // that actually came back.
     if (ncpu > max_cpus)
         ncpu = max_cpus;
-    bytes = static_cast<std::size_t>(ncpu) * cp_bytes;
-    cp_times = static_cast<long *>(std::calloc(1, bytes ? bytes : 1));
-    if (cp_times == nullptr) {
-        PyErr_NoMemory();
-        goto error;
-    }
-    if (quarn_sysctlbyname_len("kern.cp_times", cp_times, bytes, &got) == -1)
-        goto error;
-    cpus = got / cp_bytes;  // a partial array at the end is no CPU
+    std::size_t bytes = static_cast<std::size_t>(ncpu) * cp_bytes;
+    heap<long> cp_times(static_cast<long *>(std::calloc(1, bytes ? bytes : 1)));
+    if (cp_times.get() == nullptr)
+        return PyErr_NoMemory();
+    std::size_t got = 0;
+    if (quarn_sysctlbyname_len("kern.cp_times", cp_times.get(), bytes, &got) == -1)
+        return nullptr;
+    std::size_t cpus = got / cp_bytes;  // a partial array at the end is no CPU
     for (std::size_t cpu = 0; cpu < cpus; cpu++) {
-        PyObject *tuple = cp_time2py(cp_times + cpu * cpustates);
-        if (tuple == nullptr)
-            goto error;
-        int failed = PyList_Append(list, tuple);
-        Py_DECREF(tuple);
-        if (failed)
-            goto error;
+        if (append_new(list.get(), cp_time2py(cp_times.get() + cpu * cpustates)) == -1)
+            return nullptr;
     }
-    std::free(cp_times);
-    return list;
-
-error:
-    Py_DECREF(list);
-    std::free(cp_times);
-    return nullptr;
+    return list.release();
 }
 
 extern "C" PyObject *quarn_cpu_stats(PyObject *, PyObject *) {
@@ -185,16 +170,12 @@ extern "C" PyObject *quarn_cpu_topology(PyObject *, PyObject *) {
     }
     // The answer need not hold a NUL (or any byte at all): the text is built
     // from a terminated copy of exactly the bytes the kernel returned.
-    char *text = static_cast<char *>(std::malloc(len + 1));
-    if (text == nullptr) {
-        std::free(buf);
+    heap<char> answer(buf);
+    heap<char> text(static_cast<char *>(std::malloc(len + 1)));
+    if (text.get() == nullptr)
         return PyErr_NoMemory();
-    }
     if (len)
-        std::memcpy(text, buf, len);
+        std::memcpy(text.get(), answer.get(), len);
     text[len] = '\0';
-    std::free(buf);
-    PyObject *ret = Py_BuildValue("s", text);
-    std::free(text);
-    return ret;
+    return Py_BuildValue("s", text.get());
 }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "arch/all/convert.h"
 #include "arch/all/errors.h"
 #include "arch/all/str.h"
 #include "arch/posix/sysctl.h"
@@ -12,10 +13,6 @@ namespace {
 
 // The arena index that the allocator reads as "every arena".
 constexpr unsigned int arenas_all = 4096;
-
-std::uint64_t pages2bytes(unsigned int pages, long pagesize) {
-    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pagesize);
-}
 
 // mallctl reports failure through its result and leaves errno alone.
 PyObject *mallctl_error(int ret, const char *what) {
@@ -71,7 +68,7 @@ extern "C" PyObject *quarn_virtual_mem(PyObject *, PyObject *) {
                          static_cast<unsigned long long>(pages2bytes(cached, pagesize)),
                          static_cast<unsigned long long>(buffers),
                          static_cast<unsigned long long>(
-                             (vm.t_vmshr + vm.t_rmshr) * static_cast<std::uint64_t>(pagesize)));
+                             pages2bytes(vm.t_vmshr + vm.t_rmshr, pagesize)));
 }
 
 extern "C" PyObject *quarn_swap_mem(PyObject *, PyObject *) {

@@ -2,10 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
+#include "arch/all/convert.h"
 #include "arch/all/errors.h"
+#include "arch/all/owners.h"
 #include "arch/posix/sysctl.h"
 #include "bsd.h"
 
@@ -19,40 +20,31 @@ constexpr std::size_t nlen_off = sizeof(bsd::if_msghdr) + offsetof(bsd::sockaddr
 constexpr std::size_t name_off = sizeof(bsd::if_msghdr) + offsetof(bsd::sockaddr_dl, sdl_data);
 
 unsigned long counter(const char *msg, std::size_t field_off) {
-    std::uint64_t v;
-    std::memcpy(&v, msg + data_off + field_off, sizeof(v));
-    return static_cast<unsigned long>(v);
+    return static_cast<unsigned long>(load<std::uint64_t>(msg + data_off + field_off));
 }
-
-struct buffer_owner {
-    char *p = nullptr;
-    ~buffer_owner() { std::free(p); }
-};
 
 }  // namespace
 
 extern "C" PyObject *quarn_net_io_counters(PyObject *, PyObject *) {
-    PyObject *dict = PyDict_New();
-    if (dict == nullptr)
+    py_ref dict(PyDict_New());
+    if (!dict)
         return nullptr;
     int mib[6] = {CTL_NET, PF_ROUTE, 0, 0, NET_RT_IFLIST, 0};
-    buffer_owner buf;
+    char *raw = nullptr;
     std::size_t len = 0;
-    if (quarn_sysctl_malloc(mib, 6, &buf.p, &len) == -1) {
-        Py_DECREF(dict);
+    if (quarn_sysctl_malloc(mib, 6, &raw, &len) == -1)
         return nullptr;
-    }
+    heap<char> buf(raw);
     // Every message is checked against the data before it is read: a length
     // of 0 or one that runs past the end ends the walk, and a message too
     // short for the fields read is passed over.
     std::size_t pos = 0;
     while (pos < len) {
-        const char *msg = buf.p + pos;
+        const char *msg = buf.get() + pos;
         std::size_t left = len - pos;
         if (left < type_off + 1)
             break;
-        std::uint16_t msglen;
-        std::memcpy(&msglen, msg, sizeof(msglen));
+        std::uint16_t msglen = load<std::uint16_t>(msg);
         if (msglen == 0 || msglen > left) {
             quarn_debug("net_io_counters: routing message of %u bytes with %zu left",
                         msglen, left);
@@ -80,16 +72,8 @@ extern "C" PyObject *quarn_net_io_counters(PyObject *, PyObject *) {
             counter(msg, offsetof(bsd::if_data, ifi_ierrors)),
             counter(msg, offsetof(bsd::if_data, ifi_oerrors)),
             counter(msg, offsetof(bsd::if_data, ifi_iqdrops)), 0);
-        if (tuple == nullptr) {
-            Py_DECREF(dict);
+        if (set_new(dict.get(), name, tuple) == -1)
             return nullptr;
-        }
-        int rc = PyDict_SetItemString(dict, name, tuple);
-        Py_DECREF(tuple);
-        if (rc != 0) {
-            Py_DECREF(dict);
-            return nullptr;
-        }
     }
-    return dict;
+    return dict.release();
 }

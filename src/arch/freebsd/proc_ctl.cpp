@@ -4,14 +4,77 @@
 #include <cstdint>
 #include <cstring>
 
+#include "arch/all/convert.h"
 #include "arch/all/errors.h"
+#include "arch/all/owners.h"
 #include "arch/posix/sysctl.h"
 #include "bsd.h"
+
+namespace {
 
 // The mask as 64-bit words, CPU n at bit n % 64 of word n / 64.
 constexpr int mask_words = 16;
 constexpr long max_cpu = mask_words * 64 - 1;
 static_assert(sizeof(bsd::cpuset_t) == mask_words * sizeof(std::uint64_t));
+
+// The CPUs of a mask as a list of their numbers, lowest first.
+PyObject *cpuset2py(const bsd::cpuset_t &mask) {
+    std::uint64_t words[mask_words];
+    std::memcpy(words, &mask, sizeof(words));
+    py_ref list(PyList_New(0));
+    if (!list)
+        return nullptr;
+    for (int cpu = 0; cpu <= max_cpu; cpu++) {
+        if (!(words[cpu / 64] >> (cpu % 64) & 1))
+            continue;
+        if (append_new(list.get(), Py_BuildValue("i", cpu)) == -1)
+            return nullptr;
+    }
+    return list.release();
+}
+
+// A mask from a sequence of CPU numbers: 0, or -1 with the exception set.
+int py2cpuset(PyObject *cpus, bsd::cpuset_t *mask) {
+    py_ref seq(PySequence_Fast(cpus, "expected a sequence or integer"));
+    if (!seq)
+        return -1;
+    std::uint64_t words[mask_words] = {};
+    Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
+    for (Py_ssize_t i = 0; i < n; i++) {
+        long cpu = PyLong_AsLong(PySequence_Fast_GET_ITEM(seq.get(), i));
+        // The mask has no bit outside 0..1023: refuse before the kernel is
+        // asked rather than write past it.
+        if (cpu < 0 || cpu > max_cpu) {
+            if (!PyErr_Occurred())
+                PyErr_Format(PyExc_ValueError, "invalid CPU number %ld (must be 0 to %ld)", cpu,
+                             max_cpu);
+            return -1;
+        }
+        words[cpu / 64] |= std::uint64_t{1} << (cpu % 64);
+    }
+    std::memcpy(mask, words, sizeof(*mask));
+    return 0;
+}
+
+// A limit pair as the (soft, hard) tuple.
+PyObject *rlimit2py(const bsd::rlimit &rl) {
+    return Py_BuildValue("LL", static_cast<long long>(rl.rlim_cur),
+                         static_cast<long long>(rl.rlim_max));
+}
+
+// A limit pair from two integers: 0, or -1 with the exception set. -1 is a
+// limit like any other; only a pending exception means failure.
+int py2rlimit(PyObject *soft, PyObject *hard, bsd::rlimit *rl) {
+    rl->rlim_cur = PyLong_AsLongLong(soft);
+    if (rl->rlim_cur == -1 && PyErr_Occurred())
+        return -1;
+    rl->rlim_max = PyLong_AsLongLong(hard);
+    if (rl->rlim_max == -1 && PyErr_Occurred())
+        return -1;
+    return 0;
+}
+
+}  // namespace
 
 extern "C" PyObject *quarn_proc_cpu_affinity_get(PyObject *, PyObject *args) {
     int pid;
@@ -21,24 +84,7 @@ extern "C" PyObject *quarn_proc_cpu_affinity_get(PyObject *, PyObject *args) {
     if (bsd::cpuset_getaffinity(CPU_LEVEL_WHICH, CPU_WHICH_PID, static_cast<bsd::id_t>(pid),
                                 sizeof(mask), &mask) != 0)
         return quarn_oserror();
-    std::uint64_t words[mask_words];
-    std::memcpy(words, &mask, sizeof(words));
-
-    PyObject *list = PyList_New(0);
-    if (list == nullptr)
-        return nullptr;
-    for (int cpu = 0; cpu <= max_cpu; cpu++) {
-        if (!(words[cpu / 64] >> (cpu % 64) & 1))
-            continue;
-        PyObject *n = Py_BuildValue("i", cpu);
-        if (n == nullptr || PyList_Append(list, n) == -1) {
-            Py_XDECREF(n);
-            Py_DECREF(list);
-            return nullptr;
-        }
-        Py_DECREF(n);
-    }
-    return list;
+    return cpuset2py(mask);
 }
 
 extern "C" PyObject *quarn_proc_cpu_affinity_set(PyObject *, PyObject *args) {
@@ -46,27 +92,9 @@ extern "C" PyObject *quarn_proc_cpu_affinity_set(PyObject *, PyObject *args) {
     PyObject *py_cpus;
     if (!PyArg_ParseTuple(args, "iO", &pid, &py_cpus))
         return nullptr;
-    PyObject *seq = PySequence_Fast(py_cpus, "expected a sequence or integer");
-    if (seq == nullptr)
-        return nullptr;
-    std::uint64_t words[mask_words] = {};
-    Py_ssize_t n = PySequence_Fast_GET_SIZE(seq);
-    for (Py_ssize_t i = 0; i < n; i++) {
-        long cpu = PyLong_AsLong(PySequence_Fast_GET_ITEM(seq, i));
-        // The mask has no bit outside 0..1023: refuse before the kernel is
-        // asked rather than write past it.
-        if (cpu < 0 || cpu > max_cpu) {
-            if (!PyErr_Occurred())
-                PyErr_Format(PyExc_ValueError, "invalid CPU number %ld (must be 0 to %ld)", cpu,
-                             max_cpu);
-            Py_DECREF(seq);
-            return nullptr;
-        }
-        words[cpu / 64] |= std::uint64_t{1} << (cpu % 64);
-    }
-    Py_DECREF(seq);
     bsd::cpuset_t mask;
-    std::memcpy(&mask, words, sizeof(mask));
+    if (py2cpuset(py_cpus, &mask) == -1)
+        return nullptr;
     if (bsd::cpuset_setaffinity(CPU_LEVEL_WHICH, CPU_WHICH_PID, static_cast<bsd::id_t>(pid),
                                 sizeof(mask), &mask) != 0)
         return quarn_oserror();
@@ -81,8 +109,7 @@ extern "C" PyObject *quarn_proc_getrlimit(PyObject *, PyObject *args) {
     bsd::rlimit rlp{};  // a short answer leaves the rest zero
     if (quarn_sysctl(name, 5, &rlp, sizeof(rlp)) == -1)
         return nullptr;
-    return Py_BuildValue("LL", static_cast<long long>(rlp.rlim_cur),
-                         static_cast<long long>(rlp.rlim_max));
+    return rlimit2py(rlp);
 }
 
 extern "C" PyObject *quarn_proc_setrlimit(PyObject *, PyObject *args) {
@@ -92,12 +119,7 @@ extern "C" PyObject *quarn_proc_setrlimit(PyObject *, PyObject *args) {
         return nullptr;
     int name[5] = {CTL_KERN, KERN_PROC, KERN_PROC_RLIMIT, pid, resource};
     bsd::rlimit new_limit;
-    // -1 is a limit like any other; only a pending exception means failure.
-    new_limit.rlim_cur = PyLong_AsLongLong(py_soft);
-    if (new_limit.rlim_cur == -1 && PyErr_Occurred())
-        return nullptr;
-    new_limit.rlim_max = PyLong_AsLongLong(py_hard);
-    if (new_limit.rlim_max == -1 && PyErr_Occurred())
+    if (py2rlimit(py_soft, py_hard, &new_limit) == -1)
         return nullptr;
     if (bsd::sysctl(name, 5, nullptr, nullptr, &new_limit, sizeof(new_limit)) == -1)
         return quarn_oserror();

@@ -5,18 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "arch/all/convert.h"
 #include "arch/all/errors.h"
+#include "arch/all/owners.h"
 #include "arch/all/str.h"
 #include "arch/freebsd/proc.h"
 #include "arch/posix/posix.h"
 #include "arch/posix/sysctl.h"
 #include "bsd.h"
-
-// Decodes at most size bytes of a kernel string, up to its first NUL: the
-// kernel's text need not be terminated within what it returned.
-static PyObject *decode_bounded(const char *text, std::size_t size) {
-    return PyUnicode_DecodeFSDefaultAndSize(text, static_cast<Py_ssize_t>(strnlen(text, size)));
-}
 
 extern "C" PyObject *quarn_proc_exe(PyObject *, PyObject *args) {
     int pid;
@@ -38,53 +34,36 @@ extern "C" PyObject *quarn_proc_exe(PyObject *, PyObject *args) {
             return quarn_oserror();
         str_copy(pathname, sizeof(pathname), "");
     }
-    return decode_bounded(pathname, size < sizeof(pathname) ? size : sizeof(pathname));
+    // The kernel's text need not be terminated within what it returned.
+    return field2py(pathname, size < sizeof(pathname) ? size : sizeof(pathname));
 }
 
 extern "C" PyObject *quarn_proc_cmdline(PyObject *, PyObject *args) {
-    PyObject *list = PyList_New(0);
-    if (list == nullptr)
+    py_ref list(PyList_New(0));
+    if (!list)
         return nullptr;
     int pid;
-    if (!PyArg_ParseTuple(args, "i", &pid)) {
-        Py_DECREF(list);
+    if (!PyArg_ParseTuple(args, "i", &pid))
         return nullptr;
-    }
     int mib[4] = {CTL_KERN, KERN_PROC, KERN_PROC_ARGS, pid};
-    char *argstr = nullptr;
+    char *raw = nullptr;
     std::size_t size = 0;
-    if (quarn_sysctl_malloc(mib, 4, &argstr, &size) == -1) {
-        Py_DECREF(list);
+    if (quarn_sysctl_malloc(mib, 4, &raw, &size) == -1)
         return nullptr;
-    }
+    heap<char> argstr(raw);
     // Each string ends at its NUL; a last one without it ends with the answer.
     std::size_t pos = 0;
     while (pos < size) {
-        std::size_t len = strnlen(argstr + pos, size - pos);
-        PyObject *arg = PyUnicode_DecodeFSDefaultAndSize(argstr + pos, static_cast<Py_ssize_t>(len));
-        if (arg == nullptr || PyList_Append(list, arg) == -1) {
-            Py_XDECREF(arg);
-            Py_DECREF(list);
-            std::free(argstr);
+        std::size_t len = strnlen(argstr.get() + pos, size - pos);
+        if (append_new(list.get(), PyUnicode_DecodeFSDefaultAndSize(
+                                       argstr.get() + pos, static_cast<Py_ssize_t>(len))) == -1)
             return nullptr;
-        }
-        Py_DECREF(arg);
         pos += len + 1;
     }
-    std::free(argstr);
-    return list;
+    return list.release();
 }
 
 namespace {
-
-// The open kernel memory interface, closed on every way out.
-struct kvm_handle {
-    bsd::kvm_t *kd;
-    explicit kvm_handle(bsd::kvm_t *k) : kd(k) {}
-    ~kvm_handle() { bsd::kvm_close(kd); }
-    kvm_handle(const kvm_handle &) = delete;
-    kvm_handle &operator=(const kvm_handle &) = delete;
-};
 
 // Raises for a null kvm_getenvv by its errno; 0 means an empty environment
 // and raises nothing. Returns whether an exception is pending.
@@ -143,7 +122,7 @@ extern "C" PyObject *quarn_proc_environ(PyObject *, PyObject *args) {
         convert_kvm_err("kvm_openfiles", errbuf);
         return nullptr;
     }
-    kvm_handle handle(kd);
+    kvm_owner handle(kd);
     PyObject *dict = PyDict_New();
     if (dict == nullptr)
         return nullptr;
@@ -192,17 +171,12 @@ extern "C" PyObject *quarn_proc_cwd(PyObject *, PyObject *args) {
         return nullptr;
     int cnt = 0;
     errno = 0;
-    bsd::kinfo_file *freep = bsd::kinfo_getfile(pid, &cnt);
-    if (freep == nullptr)
+    heap<bsd::kinfo_file> files(bsd::kinfo_getfile(pid, &cnt));
+    if (files.get() == nullptr)
         return quarn_raise_for_pid(pid, "kinfo_getfile()");
-    PyObject *path = nullptr;
     for (int i = 0; i < cnt; i++) {
-        if (freep[i].kf_fd == KF_FD_TYPE_CWD) {
-            path = decode_bounded(freep[i].kf_path, sizeof(freep[i].kf_path));
-            std::free(freep);
-            return path;
-        }
+        if (files[i].kf_fd == KF_FD_TYPE_CWD)
+            return field2py(files[i].kf_path, sizeof(files[i].kf_path));
     }
-    std::free(freep);
     return PyUnicode_DecodeFSDefault("");
 }

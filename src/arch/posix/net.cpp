@@ -4,36 +4,13 @@
 #include <cstddef>
 #include <cstring>
 
+#include "arch/all/convert.h"
 #include "arch/all/errors.h"
+#include "arch/all/owners.h"
 #include "arch/all/str.h"
 #include "bsd.h"
 
 namespace {
-
-// Closes the request socket on every path, keeping the errno of the call
-// that failed before it.
-struct socket_owner {
-    int fd;
-    explicit socket_owner(int s) : fd(s) {}
-    socket_owner(const socket_owner &) = delete;
-    socket_owner &operator=(const socket_owner &) = delete;
-    ~socket_owner() {
-        if (fd != -1) {
-            int saved = errno;
-            bsd::close(fd);
-            errno = saved;
-        }
-    }
-};
-
-// Owns the address chain until the function returns.
-struct ifaddrs_owner {
-    bsd::ifaddrs *head = nullptr;
-    ~ifaddrs_owner() {
-        if (head != nullptr)
-            bsd::freeifaddrs(head);
-    }
-};
 
 // Speeds in Mbit/s by media subtype, from subtype 3.
 const int ether_speeds[] = {
@@ -96,27 +73,44 @@ PyObject *link_addr_text(const bsd::sockaddr_dl *sdl) {
 // or the request fails, and which of the two in failed_call.
 int if_request(const char *name, unsigned long request, void *rec, std::size_t name_size,
                const char **failed_call) {
-    socket_owner s(bsd::socket(AF_INET, SOCK_DGRAM, 0));
-    if (s.fd == -1) {
+    fd_owner s(bsd::socket(AF_INET, SOCK_DGRAM, 0));
+    if (s.get() == -1) {
         *failed_call = "socket";
         return -1;
     }
     str_copy(static_cast<char *>(rec), name_size, name);
-    if (bsd::ioctl(s.fd, request, rec) == -1) {
+    if (bsd::ioctl(s.get(), request, rec) == -1) {
         *failed_call = "ioctl";
         return -1;
     }
     return 0;
 }
 
-// 1 when the name is appended, 0 with the interpreter's exception.
-int append_flag(PyObject *list, const char *name) {
-    PyObject *str = PyUnicode_FromString(name);
-    if (str == nullptr)
-        return 0;
-    int rc = PyList_Append(list, str);
-    Py_DECREF(str);
-    return rc == 0;
+// One address of the chain as the (name, family, address, netmask,
+// broadcast, point-to-point) tuple; None when its address has no text.
+PyObject *ifaddr2py(const bsd::ifaddrs *ifa) {
+    int family = ifa->ifa_addr->sa_family;
+    py_ref addr(quarn_convert_ipaddr(ifa->ifa_addr, family));
+    if (!addr || addr.get() == Py_None)
+        return addr.release();
+    py_ref netmask(quarn_convert_ipaddr(ifa->ifa_netmask, family));
+    if (!netmask)
+        return nullptr;
+    py_ref broadcast, ptp;
+    if (ifa->ifa_flags & IFF_BROADCAST) {
+        broadcast.reset(quarn_convert_ipaddr(ifa->ifa_broadaddr, family));
+        ptp.reset(Py_NewRef(Py_None));
+    } else if (ifa->ifa_flags & IFF_POINTOPOINT) {
+        broadcast.reset(Py_NewRef(Py_None));
+        ptp.reset(quarn_convert_ipaddr(ifa->ifa_dstaddr, family));
+    } else {
+        broadcast.reset(Py_NewRef(Py_None));
+        ptp.reset(Py_NewRef(Py_None));
+    }
+    if (!broadcast || !ptp)
+        return nullptr;
+    return Py_BuildValue("(siOOOO)", ifa->ifa_name, family, addr.get(), netmask.get(),
+                         broadcast.get(), ptp.get());
 }
 
 }  // namespace
@@ -141,59 +135,22 @@ extern "C" PyObject *quarn_convert_ipaddr(const void *sa, int family) {
 }
 
 extern "C" PyObject *quarn_net_if_addrs(PyObject *, PyObject *) {
-    PyObject *list = PyList_New(0);
-    if (list == nullptr)
+    py_ref list(PyList_New(0));
+    if (!list)
         return nullptr;
     ifaddrs_owner chain;
-    if (bsd::getifaddrs(&chain.head) == -1) {
-        Py_DECREF(list);
+    if (bsd::getifaddrs(chain.out()) == -1)
         return quarn_oserror();
-    }
-    for (bsd::ifaddrs *ifa = chain.head; ifa != nullptr; ifa = ifa->ifa_next) {
+    for (bsd::ifaddrs *ifa = chain.get(); ifa != nullptr; ifa = ifa->ifa_next) {
         if (ifa->ifa_addr == nullptr)
             continue;
-        int family = ifa->ifa_addr->sa_family;
-        PyObject *addr = quarn_convert_ipaddr(ifa->ifa_addr, family);
-        if (addr == nullptr)
-            goto error;
-        if (addr == Py_None) {
-            Py_DECREF(addr);
-            continue;
-        }
-        PyObject *netmask = quarn_convert_ipaddr(ifa->ifa_netmask, family);
-        PyObject *broadcast = nullptr, *ptp = nullptr;
-        if (netmask != nullptr) {
-            if (ifa->ifa_flags & IFF_BROADCAST) {
-                broadcast = quarn_convert_ipaddr(ifa->ifa_broadaddr, family);
-                ptp = Py_NewRef(Py_None);
-            } else if (ifa->ifa_flags & IFF_POINTOPOINT) {
-                broadcast = Py_NewRef(Py_None);
-                ptp = quarn_convert_ipaddr(ifa->ifa_dstaddr, family);
-            } else {
-                broadcast = Py_NewRef(Py_None);
-                ptp = Py_NewRef(Py_None);
-            }
-        }
-        PyObject *tuple = nullptr;
-        if (netmask != nullptr && broadcast != nullptr && ptp != nullptr)
-            tuple = Py_BuildValue("(siOOOO)", ifa->ifa_name, family, addr, netmask, broadcast,
-                                  ptp);
-        Py_DECREF(addr);
-        Py_XDECREF(netmask);
-        Py_XDECREF(broadcast);
-        Py_XDECREF(ptp);
-        if (tuple == nullptr)
-            goto error;
-        int rc = PyList_Append(list, tuple);
-        Py_DECREF(tuple);
-        if (rc != 0)
-            goto error;
+        py_ref item(ifaddr2py(ifa));
+        if (!item)
+            return nullptr;
+        if (item.get() != Py_None && append_new(list.get(), item.release()) == -1)
+            return nullptr;
     }
-    return list;
-
-error:
-    Py_DECREF(list);
-    return nullptr;
+    return list.release();
 }
 
 extern "C" PyObject *quarn_net_if_mtu(PyObject *, PyObject *args) {
@@ -219,31 +176,25 @@ extern "C" PyObject *quarn_net_if_is_running(PyObject *, PyObject *args) {
 }
 
 extern "C" PyObject *quarn_net_if_flags(PyObject *, PyObject *args) {
-    PyObject *list = PyList_New(0);
-    if (list == nullptr)
+    py_ref list(PyList_New(0));
+    if (!list)
         return nullptr;
     const char *name;
-    if (!PyArg_ParseTuple(args, "s", &name)) {
-        Py_DECREF(list);
+    if (!PyArg_ParseTuple(args, "s", &name))
         return nullptr;
-    }
     bsd::ifreq ifr = {};
     const char *failed;
-    if (if_request(name, SIOCGIFFLAGS, &ifr, sizeof(ifr.ifr_name), &failed) == -1) {
-        Py_DECREF(list);
+    if (if_request(name, SIOCGIFFLAGS, &ifr, sizeof(ifr.ifr_name), &failed) == -1)
         return quarn_oserror_wsyscall(std::strcmp(failed, "socket") == 0
                                           ? "socket(SOCK_DGRAM)"
                                           : "ioctl(SIOCGIFFLAGS)");
-    }
     // Only the low half of the flags is asked for.
     int flags = static_cast<unsigned short>(ifr.ifr_flags);
     for (const auto &f : flag_names) {
-        if ((flags & f.bit) && !append_flag(list, f.name)) {
-            Py_DECREF(list);
+        if ((flags & f.bit) && append_new(list.get(), PyUnicode_FromString(f.name)) == -1)
             return nullptr;
-        }
     }
-    return list;
+    return list.release();
 }
 
 extern "C" int quarn_get_nic_speed(int ifm_active) {
@@ -268,15 +219,15 @@ extern "C" PyObject *quarn_net_if_duplex_speed(PyObject *, PyObject *args) {
     const char *name;
     if (!PyArg_ParseTuple(args, "s", &name))
         return nullptr;
-    socket_owner s(bsd::socket(AF_INET, SOCK_DGRAM, 0));
-    if (s.fd == -1)
+    fd_owner s(bsd::socket(AF_INET, SOCK_DGRAM, 0));
+    if (s.get() == -1)
         return quarn_oserror();
     bsd::ifmediareq ifmed;
     std::memset(&ifmed, 0, sizeof(ifmed));
     str_copy(ifmed.ifm_name, sizeof(ifmed.ifm_name), name);
     int duplex = 0, speed = 0;
     // An interface without media support is no error: it has neither.
-    if (bsd::ioctl(s.fd, SIOCGIFMEDIA, &ifmed) != -1) {
+    if (bsd::ioctl(s.get(), SIOCGIFMEDIA, &ifmed) != -1) {
         if (ifmed.ifm_active & IFM_FDX)
             duplex = 2;
         else if (ifmed.ifm_active & IFM_HDX)

@@ -2,68 +2,53 @@
 
 #include <cstring>
 
-#include "arch/all/str.h"
+#include "arch/all/convert.h"
+#include "arch/all/owners.h"
 #include "bsd.h"
 
-// A name field as text: a name that fills its whole field has no NUL and
-// is taken whole, never read past the field.
-static PyObject *field_to_py(const char *field, std::size_t size) {
-    return PyUnicode_DecodeFSDefaultAndSize(field, static_cast<Py_ssize_t>(strnlen(field, size)));
-}
+namespace {
 
-static PyObject *utmpx_to_py(const bsd::utmpx *ut) {
-    char host[sizeof(ut->ut_host) + 1];
+// One login record as the (user, line, host, started, pid) tuple.
+PyObject *utmpx2py(const bsd::utmpx *ut) {
     std::size_t len = strnlen(ut->ut_host, sizeof(ut->ut_host));
-    std::memcpy(host, ut->ut_host, len);
-    host[len] = '\0';
     // The local display counts as this machine.
-    if (len == 0 || std::strcmp(host, ":0") == 0 || std::strcmp(host, ":0.0") == 0)
-        str_copy(host, sizeof(host), "localhost");
-
-    PyObject *user = field_to_py(ut->ut_user, sizeof(ut->ut_user));
-    if (user == nullptr)
+    bool local = len == 0 || (len == 2 && std::memcmp(ut->ut_host, ":0", 2) == 0) ||
+                 (len == 4 && std::memcmp(ut->ut_host, ":0.0", 4) == 0);
+    py_ref user(field2py(ut->ut_user, sizeof(ut->ut_user)));
+    if (!user)
         return nullptr;
-    PyObject *line = field_to_py(ut->ut_line, sizeof(ut->ut_line));
-    if (line == nullptr) {
-        Py_DECREF(user);
+    py_ref line(field2py(ut->ut_line, sizeof(ut->ut_line)));
+    if (!line)
         return nullptr;
-    }
-    PyObject *host_py = PyUnicode_DecodeFSDefault(host);
-    if (host_py == nullptr) {
-        Py_DECREF(user);
-        Py_DECREF(line);
+    py_ref host(local ? PyUnicode_DecodeFSDefault("localhost")
+                      : field2py(ut->ut_host, sizeof(ut->ut_host)));
+    if (!host)
         return nullptr;
-    }
-    PyObject *tuple = Py_BuildValue("OOOdi", user, line, host_py,
-                                    static_cast<double>(ut->ut_tv.tv_sec), ut->ut_pid);
-    Py_DECREF(user);
-    Py_DECREF(line);
-    Py_DECREF(host_py);
-    return tuple;
+    return Py_BuildValue("OOOdi", user.get(), line.get(), host.get(),
+                         static_cast<double>(ut->ut_tv.tv_sec), ut->ut_pid);
 }
 
-extern "C" PyObject *quarn_users(PyObject *, PyObject *) {
-    PyObject *list = PyList_New(0);
-    if (list == nullptr)
-        return nullptr;
-    bsd::setutxent();
+// Appends a tuple for each user process's record: 0, or -1 with the
+// exception set.
+int append_users(PyObject *list) {
     bsd::utmpx *ut;
     while ((ut = bsd::getutxent()) != nullptr) {
         if (ut->ut_type != USER_PROCESS)
             continue;
-        PyObject *tuple = utmpx_to_py(ut);
-        if (tuple == nullptr)
-            goto error;
-        int rc = PyList_Append(list, tuple);
-        Py_DECREF(tuple);
-        if (rc != 0)
-            goto error;
+        if (append_new(list, utmpx2py(ut)) == -1)
+            return -1;
     }
-    bsd::endutxent();
-    return list;
+    return 0;
+}
 
-error:
+}  // namespace
+
+extern "C" PyObject *quarn_users(PyObject *, PyObject *) {
+    py_ref list(PyList_New(0));
+    if (!list)
+        return nullptr;
+    bsd::setutxent();
+    int rc = append_users(list.get());
     bsd::endutxent();
-    Py_DECREF(list);
-    return nullptr;
+    return rc == 0 ? list.release() : nullptr;
 }
