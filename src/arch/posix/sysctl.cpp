@@ -5,113 +5,152 @@
 
 #include "arch/all/errors.h"
 #include "arch/all/str.h"
+#include "arch/all/owners.h"
 #include "bsd.h"
+
+// The growing parameter reads: measured before each read, at most ten reads.
+constexpr int max_reads = 10;
 
 namespace {
 
-constexpr int max_reads = 10;
+using errors = quarn_table_errors;
 
-// One growing read, shared by the numeric and the string form. Each form
-// supplies its kernel call and its messages; the loop exists only here.
-struct growing_read {
-    int (*call)(const growing_read &, void *, std::size_t *);
-    int *mib;
-    unsigned int miblen;
-    const char *name;
-    const char *dbg_size0;
-    const char *dbg_retry;
-};
-
-int call_mib(const growing_read &r, void *buf, std::size_t *len) {
-    return bsd::sysctl(r.mib, r.miblen, buf, len, nullptr, 0);
+int call(const quarn_table &t, void *buf, std::size_t *len) {
+    if (t.name != nullptr)
+        return bsd::sysctlbyname(t.name, buf, len, nullptr, 0);
+    return bsd::sysctl(t.mib, t.miblen, buf, len, nullptr, 0);
 }
 
-int call_name(const growing_read &r, void *buf, std::size_t *len) {
-    return bsd::sysctlbyname(r.name, buf, len, nullptr, 0);
+// The reader named in the debug lines of the growing parameter reads.
+const char *reader(const quarn_table &t) {
+    return t.name != nullptr ? "quarn_sysctlbyname_malloc()" : "quarn_sysctl_malloc()";
 }
 
-// Raises the annotated OSError for one step ("1/3", "2/3", "3/3").
-void raise_step(const growing_read &r, const char *step) {
+// A failed kernel call, by its errno; step names it in annotated messages.
+int failed(const quarn_table &t, const char *step) {
+    if (t.errors != errors::annotated) {
+        quarn_oserror();
+        return -1;
+    }
     char what[256];
-    if (r.name)
-        str_format(what, sizeof(what), "sysctlbyname('%s') malloc %s", r.name, step);
+    if (t.name != nullptr)
+        str_format(what, sizeof(what), "sysctlbyname('%s') malloc %s", t.name, step);
     else
         str_format(what, sizeof(what), "sysctl() malloc %s", step);
     quarn_oserror_wsyscall(what);
-}
-
-// The fixed reads' size-mismatch RuntimeError, for either form of name.
-void raise_size_mismatch(const growing_read &r, std::size_t len, std::size_t size) {
-    if (r.name == nullptr) {
-        quarn_runtime_error("sysctl() size mismatch");
-        return;
-    }
-    char msg[256];
-    str_format(msg, sizeof(msg), "sysctlbyname('%s') size mismatch: returned %zu, expected %zu",
-               r.name, len, size);
-    PyErr_SetString(PyExc_RuntimeError, msg);
-}
-
-int run_growing_read(const growing_read &r, char **out, std::size_t *outlen) {
-    std::size_t size = 0;
-    if (r.call(r, nullptr, &size) == -1) {
-        raise_step(r, "1/3");
-        return -1;
-    }
-    if (size == 0)
-        quarn_debug("%s", r.dbg_size0);
-
-    for (int attempt = 0; attempt < max_reads; attempt++) {
-        char *buf = static_cast<char *>(std::calloc(1, size));
-        // A zero-size answer still gets a buffer the caller can release,
-        // also from an allocator whose calloc(1, 0) gives null.
-        if (buf == nullptr && size == 0)
-            buf = static_cast<char *>(std::calloc(1, 1));
-        if (buf == nullptr) {
-            PyErr_NoMemory();
-            return -1;
-        }
-        std::size_t len = size;
-        if (r.call(r, buf, &len) == 0) {
-            // A kernel that claims to have written more than the buffer
-            // holds is refused, as the fixed reads refuse it: no caller may
-            // walk past the buffer on its word.
-            if (len > size) {
-                std::free(buf);
-                raise_size_mismatch(r, len, size);
-                return -1;
-            }
-            *out = buf;
-            *outlen = len;
-            return 0;
-        }
-        int err = errno;
-        std::free(buf);
-        errno = err;
-        if (err != ENOMEM) {
-            raise_step(r, "3/3");
-            return -1;
-        }
-        // A measure passes no buffer and a length of 0.
-        size = 0;
-        if (r.call(r, nullptr, &size) == -1) {
-            raise_step(r, "2/3");
-            return -1;
-        }
-        quarn_debug("%s", r.dbg_retry);
-    }
-    if (r.name) {
-        char msg[256];
-        str_format(msg, sizeof(msg), "sysctlbyname('%s') buffer allocation retry limit exceeded",
-                   r.name);
-        PyErr_SetString(PyExc_RuntimeError, msg);
-    } else {
-        quarn_runtime_error("sysctl() buffer allocation retry limit exceeded");
-    }
     return -1;
 }
 
+// No buffer of the size asked for, or a measure past the bound.
+int no_memory(const quarn_table &t) {
+    if (t.errors != errors::errno_only) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    errno = ENOMEM;
+    quarn_oserror();
+    return -1;
+}
+
+// A kernel that claims to have written more than the buffer holds; only
+// the annotated reads refuse it, as the fixed reads do.
+int too_long(const quarn_table &t, std::size_t len, std::size_t size) {
+    if (t.name == nullptr) {
+        quarn_runtime_error("sysctl() size mismatch");
+        return -1;
+    }
+    char msg[256];
+    str_format(msg, sizeof(msg), "sysctlbyname('%s') size mismatch: returned %zu, expected %zu",
+               t.name, len, size);
+    PyErr_SetString(PyExc_RuntimeError, msg);
+    return -1;
+}
+
+int retry_limit(const quarn_table &t) {
+    if (t.name == nullptr) {
+        quarn_runtime_error("sysctl() buffer allocation retry limit exceeded");
+        return -1;
+    }
+    char msg[256];
+    str_format(msg, sizeof(msg), "sysctlbyname('%s') buffer allocation retry limit exceeded",
+               t.name);
+    PyErr_SetString(PyExc_RuntimeError, msg);
+    return -1;
+}
+
+// Asks the kernel for the size now needed: no buffer and a length of 0.
+int measure(const quarn_table &t, std::size_t *size, const char *step) {
+    *size = 0;
+    if (call(t, nullptr, size) == -1)
+        return failed(t, step);
+    if (t.errors != errors::annotated && *size > quarn_table_bound)
+        return no_memory(t);
+    return 0;
+}
+
 }  // namespace
+
+int quarn_read_table(const quarn_table &t, char **out, std::size_t *outlen) {
+    bool measured = t.first == 0;
+    bool annotated = t.errors == errors::annotated;
+    std::size_t size = t.first;
+    if (measured && measure(t, &size, "1/3") == -1)
+        return -1;
+    if (measured && annotated && size == 0)
+        quarn_debug("%s size = 0", reader(t));
+    int repeats = t.repeats;
+    for (int read = 1;; read++) {
+        // Zeroed, so bytes the kernel claims but did not write hold nothing
+        // of an earlier read. One byte at least: an empty answer still gets
+        // a buffer the caller can release.
+        heap<char> buf(static_cast<char *>(std::calloc(1, size ? size : 1)));
+        if (buf.get() == nullptr)
+            return no_memory(t);
+        std::size_t len = size;
+        if (call(t, buf.get(), &len) == 0) {
+            // No walk may pass the buffer on the kernel's word.
+            if (len > size) {
+                if (annotated)
+                    return too_long(t, len, size);
+                len = size;
+            }
+            int rc = t.check != nullptr ? t.check(buf.get(), len, t.unit) : 0;
+            if (rc == -1)
+                return -1;
+            if (rc == 1 && repeats > 0) {
+                repeats--;
+                continue;
+            }
+            *out = buf.release();
+            *outlen = len;
+            return 0;
+        }
+        if (errno != ENOMEM)
+            return failed(t, "3/3");
+        if (!measured) {
+            // What the failed read left is read again, so nothing is copied.
+            if (size >= quarn_table_bound)
+                return failed(t, "3/3");
+            size *= 2;
+            continue;
+        }
+        if (read >= t.reads && !annotated)
+            return failed(t, "3/3");
+        if (measure(t, &size, "2/3") == -1)
+            return -1;
+        if (annotated)
+            quarn_debug("%s retry", reader(t));
+        if (read >= t.reads)
+            return retry_limit(t);
+    }
+}
+
+int quarn_check_size(std::uint64_t got, std::size_t want, const char *record) {
+    if (got == want)
+        return 0;
+    quarn_runtime_error("struct %s size mismatch", record);
+    return -1;
+}
 
 extern "C" int quarn_sysctl(int *name, unsigned int namelen, void *buf, std::size_t buflen) {
     if (name == nullptr || namelen == 0 || buf == nullptr || buflen == 0)
@@ -162,17 +201,22 @@ extern "C" int quarn_sysctl_malloc(int *name, unsigned int namelen, char **buf,
                                    std::size_t *buflen) {
     if (name == nullptr || namelen == 0 || buf == nullptr || buflen == nullptr)
         return quarn_badargs("quarn_sysctl_malloc");
-    growing_read r{call_mib, name, namelen, nullptr, "quarn_sysctl_malloc() size = 0",
-                   "quarn_sysctl_malloc() retry"};
-    return run_growing_read(r, buf, buflen);
+    quarn_table t;
+    t.mib = name;
+    t.miblen = namelen;
+    t.reads = max_reads;
+    t.errors = quarn_table_errors::annotated;
+    return quarn_read_table(t, buf, buflen);
 }
 
 extern "C" int quarn_sysctlbyname_malloc(const char *name, char **buf, std::size_t *buflen) {
     if (name == nullptr || buf == nullptr || buflen == nullptr)
         return quarn_badargs("quarn_sysctlbyname_malloc");
-    growing_read r{call_name, nullptr, 0, name, "quarn_sysctlbyname_malloc() size = 0",
-                   "quarn_sysctlbyname_malloc() retry"};
-    return run_growing_read(r, buf, buflen);
+    quarn_table t;
+    t.name = name;
+    t.reads = max_reads;
+    t.errors = quarn_table_errors::annotated;
+    return quarn_read_table(t, buf, buflen);
 }
 
 extern "C" std::int64_t quarn_sysctl_argmax(void) {
