@@ -1,19 +1,14 @@
-// Socket connections: the system-wide table joined from the open-file table
-// and the PCB lists, and the sockets of one process.
+// Socket connections: the system-wide table (net_conn.cpp), joined from the
+// open-file table and the PCB lists, and the sockets of one process
+// (proc_conn.cpp). The tables themselves are read in pcblist.cpp.
 #pragma once
 
 #include <Python.h>
-
-#include <cstddef>
-#include <cstdint>
-
-#include "bsd.h"
 
 // Open-file records by kernel address; finds the first record of an address.
 struct quarn_xfile_index;
 
 extern "C" {
-int quarn_fetch_xfiles(char **buf, int *count);
 int quarn_collect_inet_conns(int proto, int want_v4, int want_v6, PyObject *list,
                              const char *xfiles, int count,
                              quarn_xfile_index *index = nullptr);
