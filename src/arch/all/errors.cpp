@@ -76,6 +76,20 @@ extern "C" void convert_kvm_err(const char *what, const char *errbuf) {
         PyErr_SetString(PyExc_RuntimeError, fullmsg);  // not a format: '%' stays
 }
 
+extern "C" PyObject *quarn_absent_or_oserror(const char *absent) {
+    int err = errno;
+    if (!PyErr_ExceptionMatches(PyExc_OSError) || err == 0)
+        return nullptr;
+    // Replaced, not raised over.
+    PyErr_Clear();
+    if (err == ENOENT) {
+        PyErr_SetString(PyExc_NotImplementedError, absent);
+        return nullptr;
+    }
+    errno = err;
+    return quarn_oserror();
+}
+
 extern "C" void quarn_debug_at(const char *file, int line, const char *fmt, ...) {
     if (!QUARN_DEBUG)
         return;

@@ -1,6 +1,5 @@
 #include "arch/freebsd/cpu.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -132,22 +131,8 @@ extern "C" PyObject *quarn_cpu_freq(PyObject *, PyObject *args) {
     char name[32];
     int freq = 0;
     str_format(name, sizeof(name), "dev.cpu.%d.freq", cpu);
-    if (quarn_sysctlbyname(name, &freq, sizeof(freq)) == -1) {
-        // Refused without a failed call (a size mismatch): errno is stale
-        // and the read's own RuntimeError stands.
-        if (!quarn_sysctl_call_failed())
-            return nullptr;
-        int err = errno;
-        // The replacement is raised afresh: nothing may be raised over a
-        // pending exception.
-        PyErr_Clear();
-        if (err == ENOENT) {
-            PyErr_SetString(PyExc_NotImplementedError, "unable to read frequency");
-            return nullptr;
-        }
-        errno = err;
-        return quarn_oserror();
-    }
+    if (quarn_sysctlbyname(name, &freq, sizeof(freq)) == -1)
+        return quarn_absent_or_oserror("unable to read frequency");
 
     str_format(name, sizeof(name), "dev.cpu.%d.freq_levels", cpu);
     if (quarn_sysctlbyname(name, levels, sizeof(levels)) == -1) {
