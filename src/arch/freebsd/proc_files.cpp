@@ -22,9 +22,11 @@ bool fetch_record(int pid) {
     return quarn_kinfo_proc(pid, &kp) == 0;
 }
 
-// The open-file table; null with an exception pending when it cannot be read.
-bsd::kinfo_file *fetch_files(int pid, int *count) {
-    if (!fetch_record(pid))
+// The open-file table of the process the "i" argument names; null with an
+// exception pending when it cannot be read.
+bsd::kinfo_file *fetch_files(PyObject *args, int *count) {
+    int pid;
+    if (!PyArg_ParseTuple(args, "i", &pid) || !fetch_record(pid))
         return nullptr;
     errno = 0;
     bsd::kinfo_file *files = bsd::kinfo_getfile(pid, count);
@@ -104,11 +106,8 @@ extern "C" PyObject *quarn_proc_open_files(PyObject *, PyObject *args) {
     py_ref list(PyList_New(0));
     if (!list)
         return nullptr;
-    int pid;
     int count = 0;
-    if (!PyArg_ParseTuple(args, "i", &pid))
-        return nullptr;
-    heap<bsd::kinfo_file> files(fetch_files(pid, &count));
+    heap<bsd::kinfo_file> files(fetch_files(args, &count));
     if (files.get() == nullptr)
         return nullptr;
     for (int i = 0; i < count; i++) {
@@ -122,11 +121,8 @@ extern "C" PyObject *quarn_proc_open_files(PyObject *, PyObject *args) {
 }
 
 extern "C" PyObject *quarn_proc_num_fds(PyObject *, PyObject *args) {
-    int pid;
     int count = 0;
-    if (!PyArg_ParseTuple(args, "i", &pid))
-        return nullptr;
-    heap<bsd::kinfo_file> files(fetch_files(pid, &count));
+    heap<bsd::kinfo_file> files(fetch_files(args, &count));
     if (files.get() == nullptr)
         return nullptr;
     // A count of 0 or less is an empty table, not a negative number of files.

@@ -6,13 +6,23 @@
 #include "arch/freebsd/proc.h"
 #include "arch/posix/sysctl.h"
 
-extern "C" PyObject *quarn_proc_oneshot_info(PyObject *, PyObject *args) {
-    long pagesize = quarn_getpagesize();
+namespace {
+
+// The record of the process the "i" argument names: 0, or -1 with the
+// exception set.
+int fetch_record(PyObject *args, bsd::kinfo_proc *kp) {
     int pid;
     if (!PyArg_ParseTuple(args, "i", &pid))
-        return nullptr;
+        return -1;
+    return quarn_kinfo_proc(pid, kp);
+}
+
+}  // namespace
+
+extern "C" PyObject *quarn_proc_oneshot_info(PyObject *, PyObject *args) {
+    long pagesize = quarn_getpagesize();
     bsd::kinfo_proc kp{};  // a short answer leaves the rest zero
-    if (quarn_kinfo_proc(pid, &kp) == -1)
+    if (fetch_record(args, &kp) == -1)
         return nullptr;
 
     py_ref name(field2py(kp.ki_comm, sizeof(kp.ki_comm)));
@@ -55,21 +65,15 @@ extern "C" PyObject *quarn_proc_oneshot_info(PyObject *, PyObject *args) {
 }
 
 extern "C" PyObject *quarn_proc_name(PyObject *, PyObject *args) {
-    int pid;
-    if (!PyArg_ParseTuple(args, "i", &pid))
-        return nullptr;
     bsd::kinfo_proc kp{};  // a short answer leaves the rest zero
-    if (quarn_kinfo_proc(pid, &kp) == -1)
+    if (fetch_record(args, &kp) == -1)
         return nullptr;
     return field2py(kp.ki_comm, sizeof(kp.ki_comm));
 }
 
 extern "C" PyObject *quarn_proc_num_threads(PyObject *, PyObject *args) {
-    int pid;
-    if (!PyArg_ParseTuple(args, "i", &pid))
-        return nullptr;
     bsd::kinfo_proc kp{};  // a short answer leaves the rest zero
-    if (quarn_kinfo_proc(pid, &kp) == -1)
+    if (fetch_record(args, &kp) == -1)
         return nullptr;
     return Py_BuildValue("l", static_cast<long>(kp.ki_numthreads));
 }

@@ -86,6 +86,20 @@ int if_request(const char *name, unsigned long request, void *rec, std::size_t n
     return 0;
 }
 
+// The request on the interface the "s" argument names: 0, or -1 with the
+// parser's exception or OSError from errno.
+int ask_interface(PyObject *args, unsigned long request, bsd::ifreq *ifr) {
+    const char *name;
+    if (!PyArg_ParseTuple(args, "s", &name))
+        return -1;
+    const char *failed;
+    if (if_request(name, request, ifr, sizeof(ifr->ifr_name), &failed) == -1) {
+        quarn_oserror();
+        return -1;
+    }
+    return 0;
+}
+
 // One address of the chain as the (name, family, address, netmask,
 // broadcast, point-to-point) tuple; None when its address has no text.
 PyObject *ifaddr2py(const bsd::ifaddrs *ifa) {
@@ -154,24 +168,16 @@ extern "C" PyObject *quarn_net_if_addrs(PyObject *, PyObject *) {
 }
 
 extern "C" PyObject *quarn_net_if_mtu(PyObject *, PyObject *args) {
-    const char *name;
-    if (!PyArg_ParseTuple(args, "s", &name))
-        return nullptr;
     bsd::ifreq ifr = {};
-    const char *failed;
-    if (if_request(name, SIOCGIFMTU, &ifr, sizeof(ifr.ifr_name), &failed) == -1)
-        return quarn_oserror();
+    if (ask_interface(args, SIOCGIFMTU, &ifr) == -1)
+        return nullptr;
     return Py_BuildValue("i", ifr.ifr_mtu);
 }
 
 extern "C" PyObject *quarn_net_if_is_running(PyObject *, PyObject *args) {
-    const char *name;
-    if (!PyArg_ParseTuple(args, "s", &name))
-        return nullptr;
     bsd::ifreq ifr = {};
-    const char *failed;
-    if (if_request(name, SIOCGIFFLAGS, &ifr, sizeof(ifr.ifr_name), &failed) == -1)
-        return quarn_oserror();
+    if (ask_interface(args, SIOCGIFFLAGS, &ifr) == -1)
+        return nullptr;
     return Py_BuildValue("O", (ifr.ifr_flags & IFF_RUNNING) ? Py_True : Py_False);
 }
 
