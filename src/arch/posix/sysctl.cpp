@@ -52,20 +52,6 @@ int no_memory(const quarn_table &t) {
     return -1;
 }
 
-// A kernel that claims to have written more than the buffer holds; only
-// the annotated reads refuse it, as the fixed reads do.
-int too_long(const quarn_table &t, std::size_t len, std::size_t size) {
-    if (t.name == nullptr) {
-        quarn_runtime_error("sysctl() size mismatch");
-        return -1;
-    }
-    char msg[256];
-    str_format(msg, sizeof(msg), "sysctlbyname('%s') size mismatch: returned %zu, expected %zu",
-               t.name, len, size);
-    PyErr_SetString(PyExc_RuntimeError, msg);
-    return -1;
-}
-
 int retry_limit(const quarn_table &t) {
     if (t.name == nullptr) {
         quarn_runtime_error("sysctl() buffer allocation retry limit exceeded");
@@ -110,8 +96,9 @@ int quarn_read_table(const quarn_table &t, char **out, std::size_t *outlen) {
         if (call(t, buf.get(), &len) == 0) {
             // No walk may pass the buffer on the kernel's word.
             if (len > size) {
+                // Only the annotated reads refuse it, as the fixed reads do.
                 if (annotated)
-                    return too_long(t, len, size);
+                    return quarn_size_mismatch(t.name, len, size);
                 len = size;
             }
             int rc = t.check != nullptr ? t.check(buf.get(), len, t.unit) : 0;
@@ -145,6 +132,19 @@ int quarn_read_table(const quarn_table &t, char **out, std::size_t *outlen) {
     }
 }
 
+int quarn_size_mismatch(const char *name, std::size_t len, std::size_t size) {
+    if (name == nullptr) {
+        quarn_runtime_error("sysctl() size mismatch");
+        return -1;
+    }
+    // Set as it is, not as a format: a name may hold a '%'.
+    char msg[256];
+    str_format(msg, sizeof(msg), "sysctlbyname('%s') size mismatch: returned %zu, expected %zu",
+               name, len, size);
+    PyErr_SetString(PyExc_RuntimeError, msg);
+    return -1;
+}
+
 int quarn_check_size(std::uint64_t got, std::size_t want, const char *record) {
     if (got == want)
         return 0;
@@ -160,10 +160,8 @@ extern "C" int quarn_sysctl(int *name, unsigned int namelen, void *buf, std::siz
         quarn_oserror_wsyscall("sysctl()");
         return -1;
     }
-    if (len > buflen) {
-        quarn_runtime_error("sysctl() size mismatch");
-        return -1;
-    }
+    if (len > buflen)
+        return quarn_size_mismatch(nullptr, len, buflen);
     return 0;
 }
 
@@ -178,12 +176,8 @@ extern "C" int quarn_sysctlbyname_len(const char *name, void *buf, std::size_t b
         quarn_oserror_wsyscall(msg);
         return -1;
     }
-    if (len > buflen) {
-        str_format(msg, sizeof(msg), "sysctlbyname('%s') size mismatch: returned %zu, expected %zu",
-                   name, len, buflen);
-        PyErr_SetString(PyExc_RuntimeError, msg);
-        return -1;
-    }
+    if (len > buflen)
+        return quarn_size_mismatch(name, len, buflen);
     if (got != nullptr)
         *got = len;
     return 0;
@@ -222,15 +216,8 @@ extern "C" int quarn_sysctlbyname_malloc(const char *name, char **buf, std::size
 extern "C" std::int64_t quarn_sysctl_argmax(void) {
     int mib[2] = {CTL_KERN, KERN_ARGMAX};
     int argmax = 0;
-    std::size_t len = sizeof(argmax);
-    if (bsd::sysctl(mib, 2, &argmax, &len, nullptr, 0) == -1) {
-        quarn_oserror_wsyscall("sysctl()");
+    if (quarn_sysctl(mib, 2, &argmax, sizeof(argmax)) == -1)
         return 0;
-    }
-    if (len > sizeof(argmax)) {
-        quarn_runtime_error("sysctl() size mismatch");
-        return 0;
-    }
     if (argmax <= 0) {
         quarn_runtime_error("sysctl(KERN_ARGMAX) return <= 0");
         return 0;

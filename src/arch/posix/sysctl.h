@@ -58,6 +58,11 @@ struct quarn_table {
 // exception set and nothing held.
 int quarn_read_table(const quarn_table &t, char **buf, std::size_t *len);
 
+// The RuntimeError of a read whose answer does not fit what was asked:
+// "sysctlbyname('<name>') size mismatch: returned <len>, expected <size>",
+// or "sysctl() size mismatch" for a numeric name (name null). Returns -1.
+int quarn_size_mismatch(const char *name, std::size_t len, std::size_t size);
+
 // A record's size as the kernel gives it against the size expected:
 // 0 when equal, else -1 with RuntimeError "struct <record> size mismatch".
 int quarn_check_size(std::uint64_t got, std::size_t want, const char *record);
