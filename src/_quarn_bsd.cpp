@@ -127,7 +127,8 @@ static const quarn_constant main_constants[] = {
     QUARN_CONSTANT(QUARN_CONN_NONE),
 };
 
-extern "C" PyMODINIT_FUNC PyInit__quarn_bsd(void) {
+// PyMODINIT_FUNC already gives C linkage and default visibility.
+PyMODINIT_FUNC PyInit__quarn_bsd(void) {
     PyObject *mod = PyModule_Create2(&moduledef, 1013);
     if (mod == nullptr)
         return nullptr;
