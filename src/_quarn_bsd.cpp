@@ -5,6 +5,7 @@
 
 #include "arch/all/constants.h"
 #include "arch/all/globals.h"
+#include "arch/all/owners.h"
 #include "arch/freebsd/cpu.h"
 #include "arch/freebsd/disk.h"
 #include "arch/freebsd/mem.h"
@@ -129,20 +130,13 @@ static const quarn_constant main_constants[] = {
 
 // PyMODINIT_FUNC already gives C linkage and default visibility.
 PyMODINIT_FUNC PyInit__quarn_bsd(void) {
-    PyObject *mod = PyModule_Create2(&moduledef, 1013);
-    if (mod == nullptr)
+    py_ref mod(PyModule_Create2(&moduledef, 1013));
+    if (!mod)
         return nullptr;
-    if (quarn_setup() != 0)
-        goto error;
-    if (quarn_posix_add_constants(mod) != 0)
-        goto error;
-    if (quarn_posix_add_methods(mod) != 0)
-        goto error;
-    if (quarn_add_constants(mod, main_constants) != 0)
-        goto error;
-    return mod;
-
-error:
-    Py_DECREF(mod);
-    return nullptr;
+    // Each step only after the one before succeeded.
+    if (quarn_setup() != 0 || quarn_posix_add_constants(mod.get()) != 0 ||
+        quarn_posix_add_methods(mod.get()) != 0 ||
+        quarn_add_constants(mod.get(), main_constants) != 0)
+        return nullptr;
+    return mod.release();
 }

@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "arch/all/convert.h"
 #include "arch/all/errors.h"
+#include "arch/all/owners.h"
 #include "arch/all/str.h"
 #include "bsd.h"
 
@@ -29,11 +31,6 @@ static void mount_options_text(std::uint64_t f_flags, char *opts, std::size_t si
         if (flags & o.flag)
             str_append(opts, size, o.word);
     }
-}
-
-// A name field as text, never read past the field even without its NUL.
-static PyObject *field_to_py(const char *field, std::size_t size) {
-    return PyUnicode_DecodeFSDefaultAndSize(field, static_cast<Py_ssize_t>(strnlen(field, size)));
 }
 
 // getfsstat without the interpreter lock: a slow file system must not stop
@@ -68,16 +65,15 @@ static int read_mounts(struct bsd::statfs **out, int *n) {
     for (;;) {
         // One record at least, so an empty table is not taken for a failed
         // allocation.
-        auto *fs = static_cast<struct bsd::statfs *>(
-            std::calloc(room > 0 ? static_cast<std::size_t>(room) : 1, sizeof(struct bsd::statfs)));
-        if (fs == nullptr) {
+        heap<struct bsd::statfs> fs(static_cast<struct bsd::statfs *>(
+            std::calloc(room > 0 ? static_cast<std::size_t>(room) : 1, sizeof(struct bsd::statfs))));
+        if (fs.get() == nullptr) {
             PyErr_NoMemory();
             return -1;
         }
-        int got = getfsstat_unlocked(fs, room * static_cast<long>(sizeof(struct bsd::statfs)));
+        int got = getfsstat_unlocked(fs.get(), room * static_cast<long>(sizeof(struct bsd::statfs)));
         if (got == -1) {
             quarn_oserror();
-            std::free(fs);
             return -1;
         }
         // Never more records than the buffer holds, whatever the call says,
@@ -88,58 +84,46 @@ static int read_mounts(struct bsd::statfs **out, int *n) {
         while (written < have && fs[written].f_version == STATFS_VERSION)
             written++;
         if (written < room || room >= want || room >= max_room) {
-            *out = fs;
+            *out = fs.release();
             *n = written;
             return 0;
         }
-        std::free(fs);
         room = room * 2 < want ? room * 2 : want;
         if (room > max_room)
             room = max_room;
     }
 }
 
-extern "C" PyObject *quarn_disk_partitions(PyObject *, PyObject *) {
-    PyObject *list = PyList_New(0);
-    if (list == nullptr)
+// One mounted file system as the (device, mount point, type, options) tuple.
+static PyObject *statfs2py(const struct bsd::statfs &fs) {
+    char opts[200];
+    char fstype[MFSNAMELEN + 1];
+    mount_options_text(fs.f_flags, opts, sizeof(opts));
+    std::memcpy(fstype, fs.f_fstypename, MFSNAMELEN);
+    fstype[MFSNAMELEN] = '\0';
+    py_ref dev(field2py(fs.f_mntfromname, sizeof(fs.f_mntfromname)));
+    if (!dev)
         return nullptr;
-    struct bsd::statfs *fs;
-    int n;
-    if (read_mounts(&fs, &n) == -1) {
-        Py_DECREF(list);
+    py_ref mnt(field2py(fs.f_mntonname, sizeof(fs.f_mntonname)));
+    if (!mnt)
         return nullptr;
-    }
-    for (int i = 0; i < n; i++) {
-        char opts[200];
-        char fstype[MFSNAMELEN + 1];
-        mount_options_text(fs[i].f_flags, opts, sizeof(opts));
-        std::memcpy(fstype, fs[i].f_fstypename, MFSNAMELEN);
-        fstype[MFSNAMELEN] = '\0';
-        PyObject *dev = field_to_py(fs[i].f_mntfromname, sizeof(fs[i].f_mntfromname));
-        if (dev == nullptr)
-            goto error;
-        PyObject *mnt = field_to_py(fs[i].f_mntonname, sizeof(fs[i].f_mntonname));
-        if (mnt == nullptr) {
-            Py_DECREF(dev);
-            goto error;
-        }
-        PyObject *tuple = Py_BuildValue("(OOss)", dev, mnt, fstype, opts);
-        Py_DECREF(dev);
-        Py_DECREF(mnt);
-        if (tuple == nullptr)
-            goto error;
-        int rc = PyList_Append(list, tuple);
-        Py_DECREF(tuple);
-        if (rc != 0)
-            goto error;
-    }
-    std::free(fs);
-    return list;
+    return Py_BuildValue("(OOss)", dev.get(), mnt.get(), fstype, opts);
+}
 
-error:
-    std::free(fs);
-    Py_DECREF(list);
-    return nullptr;
+extern "C" PyObject *quarn_disk_partitions(PyObject *, PyObject *) {
+    py_ref list(PyList_New(0));
+    if (!list)
+        return nullptr;
+    struct bsd::statfs *raw;
+    int n;
+    if (read_mounts(&raw, &n) == -1)
+        return nullptr;
+    heap<struct bsd::statfs> fs(raw);
+    for (int i = 0; i < n; i++) {
+        if (append_new(list.get(), statfs2py(fs[i])) == -1)
+            return nullptr;
+    }
+    return list.release();
 }
 
 extern "C" std::int64_t quarn_bintime_ms(const bsd::bintime *bt) {
@@ -149,56 +133,47 @@ extern "C" std::int64_t quarn_bintime_ms(const bsd::bintime *bt) {
     return static_cast<std::int64_t>(static_cast<std::uint64_t>(bt->sec) * 1000 + ns / 1000000);
 }
 
+// One device's counters as the (reads, writes, bytes read, bytes written,
+// read ms, write ms, busy ms) tuple, under its name and unit.
+static int append_devstat(PyObject *dict, const bsd::devstat *dev) {
+    bsd::devstat current;
+    std::memcpy(&current, dev, sizeof(current));
+    char driver[DEVSTAT_NAME_LEN + 1];
+    std::memcpy(driver, current.device_name, DEVSTAT_NAME_LEN);
+    driver[DEVSTAT_NAME_LEN] = '\0';
+    char key[128];
+    str_format(key, sizeof(key), "%s%d", driver, current.unit_number);
+    return set_new(
+        dict, key,
+        Py_BuildValue("(KKKKLLL)", static_cast<unsigned long long>(current.operations[DEVSTAT_READ]),
+                      static_cast<unsigned long long>(current.operations[DEVSTAT_WRITE]),
+                      static_cast<unsigned long long>(current.bytes[DEVSTAT_READ]),
+                      static_cast<unsigned long long>(current.bytes[DEVSTAT_WRITE]),
+                      static_cast<long long>(quarn_bintime_ms(&current.duration[DEVSTAT_READ])),
+                      static_cast<long long>(quarn_bintime_ms(&current.duration[DEVSTAT_WRITE])),
+                      static_cast<long long>(quarn_bintime_ms(&current.busy_time))));
+}
+
 extern "C" PyObject *quarn_disk_io_counters(PyObject *, PyObject *) {
-    PyObject *dict = PyDict_New();
-    if (dict == nullptr)
+    py_ref dict(PyDict_New());
+    if (!dict)
         return nullptr;
-    if (bsd::devstat_checkversion(nullptr) < 0) {
-        quarn_runtime_error("devstat_checkversion() syscall failed");
-        Py_DECREF(dict);
-        return nullptr;
-    }
+    if (bsd::devstat_checkversion(nullptr) < 0)
+        return quarn_runtime_error("devstat_checkversion() syscall failed");
     bsd::statinfo stats;
     std::memset(&stats, 0, sizeof(stats));
-    stats.dinfo = static_cast<bsd::devinfo *>(std::calloc(1, sizeof(bsd::devinfo)));
-    if (stats.dinfo == nullptr) {
-        Py_DECREF(dict);
+    heap<bsd::devinfo> dinfo(static_cast<bsd::devinfo *>(std::calloc(1, sizeof(bsd::devinfo))));
+    if (dinfo.get() == nullptr)
         return PyErr_NoMemory();
-    }
-    if (bsd::devstat_getdevs(nullptr, &stats) == -1) {
-        quarn_runtime_error("devstat_getdevs() syscall failed");
-        goto error;
-    }
+    stats.dinfo = dinfo.get();
+    int rc = bsd::devstat_getdevs(nullptr, &stats);
+    // The library's device array, whether or not the call succeeded.
+    heap<std::uint8_t> devices(stats.dinfo->mem_ptr);
+    if (rc == -1)
+        return quarn_runtime_error("devstat_getdevs() syscall failed");
     for (int i = 0; i < stats.dinfo->numdevs; i++) {
-        bsd::devstat current;
-        std::memcpy(&current, &stats.dinfo->devices[i], sizeof(current));
-        char driver[DEVSTAT_NAME_LEN + 1];
-        std::memcpy(driver, current.device_name, DEVSTAT_NAME_LEN);
-        driver[DEVSTAT_NAME_LEN] = '\0';
-        char key[128];
-        str_format(key, sizeof(key), "%s%d", driver, current.unit_number);
-        PyObject *value = Py_BuildValue(
-            "(KKKKLLL)", static_cast<unsigned long long>(current.operations[DEVSTAT_READ]),
-            static_cast<unsigned long long>(current.operations[DEVSTAT_WRITE]),
-            static_cast<unsigned long long>(current.bytes[DEVSTAT_READ]),
-            static_cast<unsigned long long>(current.bytes[DEVSTAT_WRITE]),
-            static_cast<long long>(quarn_bintime_ms(&current.duration[DEVSTAT_READ])),
-            static_cast<long long>(quarn_bintime_ms(&current.duration[DEVSTAT_WRITE])),
-            static_cast<long long>(quarn_bintime_ms(&current.busy_time)));
-        if (value == nullptr)
-            goto error;
-        int rc = PyDict_SetItemString(dict, key, value);
-        Py_DECREF(value);
-        if (rc != 0)
-            goto error;
+        if (append_devstat(dict.get(), &stats.dinfo->devices[i]) == -1)
+            return nullptr;
     }
-    std::free(stats.dinfo->mem_ptr);
-    std::free(stats.dinfo);
-    return dict;
-
-error:
-    std::free(stats.dinfo->mem_ptr);
-    std::free(stats.dinfo);
-    Py_DECREF(dict);
-    return nullptr;
+    return dict.release();
 }

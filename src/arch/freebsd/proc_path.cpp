@@ -98,15 +98,28 @@ int fill_environ(PyObject *dict, char **envs) {
         if (eq == nullptr)
             continue;
         *eq = '\0';
-        PyObject *value = PyUnicode_DecodeFSDefault(eq + 1);
-        if (value == nullptr)
-            return -1;
-        int rc = PyDict_SetItemString(dict, envs[i], value);
-        Py_DECREF(value);
-        if (rc == -1)
+        if (set_new(dict, envs[i], PyUnicode_DecodeFSDefault(eq + 1)) == -1)
             return -1;
     }
     return 0;
+}
+
+// The process's record from the library, or null with the forced
+// no-such-process error when it has none.
+bsd::kinfo_proc *kvm_record(bsd::kvm_t *kd, int pid) {
+    int cnt = 0;
+    bsd::kinfo_proc *p = bsd::kvm_getprocs(kd, KERN_PROC_PID, pid, &cnt);
+    if (p == nullptr) {
+        quarn_oserror_nsp("kvm_getprocs");
+    } else if (cnt < 0) {
+        const char *err = bsd::kvm_geterr(kd);
+        quarn_oserror_nsp(err != nullptr ? err : "");
+    } else if (cnt == 0) {
+        quarn_oserror_nsp("kvm_getprocs: cnt==0");
+    } else {
+        return p;
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -134,43 +147,27 @@ extern "C" PyObject *quarn_proc_environ(PyObject *, PyObject *args) {
         return nullptr;
     }
     kvm_owner handle(kd);
-    PyObject *dict = PyDict_New();
-    if (dict == nullptr)
+    py_ref dict(PyDict_New());
+    if (!dict)
         return nullptr;
-
-    int cnt = 0;
-    bsd::kinfo_proc *p = bsd::kvm_getprocs(kd, KERN_PROC_PID, static_cast<int>(pid), &cnt);
-    if (p == nullptr || cnt <= 0) {
-        if (p == nullptr) {
-            quarn_oserror_nsp("kvm_getprocs");
-        } else if (cnt < 0) {
-            const char *err = bsd::kvm_geterr(kd);
-            quarn_oserror_nsp(err != nullptr ? err : "");
-        } else {
-            quarn_oserror_nsp("kvm_getprocs: cnt==0");
-        }
-        Py_DECREF(dict);
+    bsd::kinfo_proc *p = kvm_record(kd, static_cast<int>(pid));
+    if (p == nullptr)
         return nullptr;
-    }
     // A swapped-out or system process has no environment to read.
     if ((p->ki_flag & (P_INMEM | P_SYSTEM)) != P_INMEM)
-        return dict;
+        return dict.release();
 
     // The library may fail without an errno: 0 then means no environment.
     errno = 0;
     char **envs = bsd::kvm_getenvv(kd, p, 0);
     if (envs == nullptr) {
-        if (raise_for_getenvv(pid, *p, errbuf, sizeof(errbuf))) {
-            Py_DECREF(dict);
+        if (raise_for_getenvv(pid, *p, errbuf, sizeof(errbuf)))
             return nullptr;
-        }
-        return dict;
+        return dict.release();
     }
-    if (fill_environ(dict, envs) == -1) {
-        Py_DECREF(dict);
+    if (fill_environ(dict.get(), envs) == -1)
         return nullptr;
-    }
-    return dict;
+    return dict.release();
 }
 
 extern "C" PyObject *quarn_proc_cwd(PyObject *, PyObject *args) {

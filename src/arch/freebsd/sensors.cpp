@@ -14,31 +14,16 @@ static int read_int(const char *name, int *value) {
         return -1;
     if (got == sizeof(*value))
         return 0;
-    char msg[256];
-    str_format(msg, sizeof(msg), "sysctlbyname('%s') size mismatch: returned %zu, expected %zu",
-               name, got, sizeof(*value));
-    PyErr_SetString(PyExc_RuntimeError, msg);
-    return -1;
+    return quarn_size_mismatch(name, got, sizeof(*value));
 }
 
-// Reads an int parameter. On failure the pending exception is replaced: a
-// missing parameter is a missing feature, told by absent_msg. A refusal that
-// failed no call (a size mismatch) keeps its own exception, as errno is not
-// its cause.
+// An int parameter of a sensor that a machine may lack (absent_msg). errno
+// is cleared first, so a failed call that set none is told apart.
 static int read_sensor(const char *name, int *value, const char *absent_msg) {
     errno = 0;
     if (read_int(name, value) == 0)
         return 0;
-    int err = errno;
-    if (!quarn_sysctl_call_failed() || err == 0)
-        return -1;
-    PyErr_Clear();
-    if (err == ENOENT) {
-        PyErr_SetString(PyExc_NotImplementedError, absent_msg);
-        return -1;
-    }
-    errno = err;
-    quarn_oserror();
+    quarn_absent_or_oserror(absent_msg);
     return -1;
 }
 
