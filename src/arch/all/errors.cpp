@@ -34,22 +34,22 @@ extern "C" PyObject *quarn_oserror_wsyscall(const char *what) {
     return nullptr;
 }
 
-extern "C" PyObject *quarn_oserror_nsp(const char *what) {
+// OSError(err, msg), msg made from fmt and what; errno is kept.
+static PyObject *raise_forced(int err, const char *fmt, const char *what) {
     int saved = errno;
     char msg[512];
-    str_format(msg, sizeof(msg), "force no such process (originated from %s)", what);
-    raise_oserror_with(ESRCH, msg);
+    str_format(msg, sizeof(msg), fmt, what);
+    raise_oserror_with(err, msg);
     errno = saved;
     return nullptr;
 }
 
+extern "C" PyObject *quarn_oserror_nsp(const char *what) {
+    return raise_forced(ESRCH, "force no such process (originated from %s)", what);
+}
+
 extern "C" PyObject *quarn_oserror_ad(const char *what) {
-    int saved = errno;
-    char msg[512];
-    str_format(msg, sizeof(msg), "force permission denied (originated from %s)", what);
-    raise_oserror_with(EACCES, msg);
-    errno = saved;
-    return nullptr;
+    return raise_forced(EACCES, "force permission denied (originated from %s)", what);
 }
 
 extern "C" PyObject *quarn_runtime_error(const char *fmt, ...) {
