@@ -203,7 +203,7 @@ bool find_sensor(int host_cpu, sensor &out) {
 
 }  // namespace
 
-int live_acpi(const char *name, std::string &out, bool) {
+int live_acpi(const char *name, answer &a) {
     std::string_view n(name);
     bool life = n == "hw.acpi.battery.life", time = n == "hw.acpi.battery.time";
     if (!life && !time && n != "hw.acpi.acline")
@@ -215,20 +215,20 @@ int live_acpi(const char *name, std::string &out, bool) {
         long long v = life ? battery_life(ps.battery) : battery_minutes(ps.battery);
         if (life && v < 0)
             return ENOENT;
-        answer_int(out, v);
+        answer_int(a.out, v);
         return 0;
     }
     if (ps.has_mains) {
-        answer_int(out, ps.mains_online ? 1 : 0);
+        answer_int(a.out, ps.mains_online ? 1 : 0);
         return 0;
     }
     if (ps.battery.empty())
         return ENOENT;
-    answer_int(out, read_word(ps.battery + "/status") == "Discharging" ? 0 : 1);
+    answer_int(a.out, read_word(ps.battery + "/status") == "Discharging" ? 0 : 1);
     return 0;
 }
 
-int live_cpu_temperature(const char *name, std::string &out, bool) {
+int live_cpu_temperature(const char *name, answer &a) {
     int cpu;
     std::string_view leaf;
     if (!split_cpu_name(name, cpu, leaf))
@@ -251,7 +251,7 @@ int live_cpu_temperature(const char *name, std::string &out, bool) {
     long long milli = to_ll(text, 1LL << 40);
     if (milli == 1LL << 40)
         return EIO;  // a sensor that answers nonsense
-    answer_int(out, tenths_kelvin(milli));
+    answer_int(a.out, tenths_kelvin(milli));
     return 0;
 }
 
