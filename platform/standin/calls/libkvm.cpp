@@ -26,6 +26,7 @@
 #include "standin/calls/call.h"
 #include "standin/host/owners.h"
 #include "standin/answers/answers.h"
+#include "standin/calls/libutil.h"
 
 namespace bsd {
 
@@ -262,7 +263,16 @@ int live_environ(bsd::kvm_t *kd, bsd::pid_t pid) {
     int err = read_proc_file(path.c_str(), kd->env_text, env_limit);
     errno = saved;
     // Another user's environment: the host says EACCES, FreeBSD EPERM.
-    return err == EACCES ? EPERM : err;
+    if (err == EACCES)
+        err = EPERM;
+    // A zombie is still a process, one whose environment is gone: the
+    // host's ESRCH is an empty one, as its arguments are.
+    process_stat stat;
+    if (err == ESRCH && read_process_stat(pid, stat) && stat.exited) {
+        err = 0;
+        kd->env_text.clear();
+    }
+    return err;
 }
 
 // The handle's text as the array of its strings; a limit counts the bytes
