@@ -88,8 +88,6 @@ bool live_swap_devices(std::vector<swap_device> &out);
 // (live_sock.cpp). Leaves them zero when the host lists no such socket.
 void socket_file_fields(std::uint64_t inode, bsd::kinfo_file &kf);
 
-// A host path under the root that standin_host_root sets (live_sys.cpp).
-std::string host_root_path(const char *path);
 // The host CPU behind each FreeBSD CPU number; -1 where the host has none.
 std::vector<int> host_cpu_map();
 

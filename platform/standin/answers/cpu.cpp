@@ -34,7 +34,7 @@ bool live_root() {
 // /sys attributes out in one piece; /proc/vmstat and /proc/swaps come line
 // by line and are read to their end.
 bool read_host(const char *path, std::string &out, bool one_piece = true) {
-    std::string full = host_path(path);
+    host_file full("%s", path);
     return one_piece ? read_piece(full.c_str(), out, 1 << 20)
                      : read_file(full.c_str(), out, 1 << 20);
 }
@@ -485,8 +485,8 @@ int live_cpu_dev(const char *name, answer &a) {
     if (cpu < 0 || static_cast<std::size_t>(cpu) >= map.size() ||
         map[static_cast<std::size_t>(cpu)] < 0)
         return ENOENT;
-    std::string dir = host_path("/sys/devices/system/cpu/cpu") +
-                      std::to_string(map[static_cast<std::size_t>(cpu)]) + "/cpufreq";
+    std::string dir =
+        host_file("/sys/devices/system/cpu/cpu%d/cpufreq", map[static_cast<std::size_t>(cpu)]).c_str();
     std::string text;
     if (!levels) {
         if (!read_piece((dir + "/scaling_cur_freq").c_str(), text, 64) &&
@@ -523,11 +523,6 @@ bool live_swap_devices(std::vector<swap_device> &out) {
         return true;
     });
     return true;
-}
-
-// For the live answers of other files that honour the same root (live.h).
-std::string host_root_path(const char *path) {
-    return host_path(path);
 }
 
 std::vector<int> host_cpu_map() {

@@ -58,7 +58,7 @@ topology read_topology(const std::vector<int> &map) {
     for (std::size_t i = 0; i < n; i++) {
         if (map[i] < 0)
             continue;
-        std::string dir = host_path("/sys/devices/system/cpu/cpu") + std::to_string(map[i]);
+        std::string dir = host_file("/sys/devices/system/cpu/cpu%d", map[i]).c_str();
         if (read_piece((dir + "/topology/physical_package_id").c_str(), text, 64)) {
             pkg_id[i] = to_ll(text, -1);
             have_pkg = true;

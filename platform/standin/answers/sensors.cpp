@@ -70,7 +70,7 @@ struct power_state {
 
 power_state read_power() {
     power_state ps;
-    std::string base = host_root_path("/sys/class/power_supply");
+    std::string base = host_file("/sys/class/power_supply").c_str();
     for (const std::string &name : list_dir(base)) {
         std::string dir = base + "/" + name;
         std::string type = read_word(dir + "/type");
@@ -149,13 +149,12 @@ struct sensor {
 // CPU's package (else the package's own), or the one sensor per package of
 // the AMD and SoC drivers.
 bool find_sensor(int host_cpu, sensor &out) {
-    std::string topo =
-        host_root_path("/sys/devices/system/cpu/cpu") + std::to_string(host_cpu) + "/topology/";
+    std::string topo = host_file("/sys/devices/system/cpu/cpu%d/topology/", host_cpu).c_str();
     long long package = read_number(topo + "physical_package_id", 0);
     long long core = read_number(topo + "core_id", -1);
     std::string package_label = "Package id " + std::to_string(package);
     std::string core_label = "Core " + std::to_string(core);
-    std::string base = host_root_path("/sys/class/hwmon");
+    std::string base = host_file("/sys/class/hwmon").c_str();
     long long per_package_seen = 0;
     for (const std::string &name : list_dir(base)) {
         std::string dir = base + "/" + name + "/";

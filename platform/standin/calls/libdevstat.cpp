@@ -86,9 +86,7 @@ bsd::bintime from_ms(unsigned long long ms) {
 }
 
 bool is_partition(std::string_view name) {
-    std::string path = host_root_path("/sys/class/block/");
-    path.append(name);
-    path += "/partition";
+    host_file path("/sys/class/block/%.*s/partition", static_cast<int>(name.size()), name.data());
     return ::access(path.c_str(), F_OK) == 0;
 }
 
@@ -96,7 +94,7 @@ bool is_partition(std::string_view name) {
 // devices of their own on FreeBSD.
 int live_devices(std::string &out) {
     std::string text;
-    if (!read_file(host_root_path("/proc/diskstats").c_str(), text))
+    if (!read_file(host_file("/proc/diskstats").c_str(), text))
         return ENOENT;
     for_each_line(text, [&](std::string_view line) {
         std::string_view w[14];
