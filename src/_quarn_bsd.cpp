@@ -12,6 +12,7 @@
 #include "arch/freebsd/net_conn.h"
 #include "arch/freebsd/net_io.h"
 #include "arch/freebsd/proc.h"
+#include "arch/freebsd/proc_conn.h"
 #include "arch/freebsd/proc_ctl.h"
 #include "arch/freebsd/proc_info.h"
 #include "arch/freebsd/proc_path.h"

@@ -1,6 +1,5 @@
-// Socket connections: the system-wide table (net_conn.cpp), joined from the
-// open-file table and the PCB lists, and the sockets of one process
-// (proc_conn.cpp). The tables themselves are read in pcblist.cpp.
+// The system-wide connection table, joined from the open-file table and the
+// PCB lists (read in pcblist.cpp).
 #pragma once
 
 #include <Python.h>
@@ -16,5 +15,4 @@ int quarn_collect_unix_conns(int type, PyObject *list, const char *xfiles, int c
                              quarn_xfile_index *index = nullptr);
 
 PyObject *quarn_net_connections(PyObject *self, PyObject *args);
-PyObject *quarn_proc_net_connections(PyObject *self, PyObject *args);
 }

@@ -1,5 +1,7 @@
 // The sockets of one process, from its descriptor table, with the TCP state
 // of each stream socket looked up in the TCP list.
+#include "arch/freebsd/proc_conn.h"
+
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -8,7 +10,6 @@
 #include "arch/all/convert.h"
 #include "arch/all/globals.h"
 #include "arch/all/owners.h"
-#include "arch/freebsd/net_conn.h"
 #include "arch/freebsd/pcblist.h"
 #include "arch/posix/posix.h"
 
