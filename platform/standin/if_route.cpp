@@ -82,11 +82,12 @@ int live_net_route(const int *mib, unsigned n, std::string &out, bool measure) {
         return err;
     if (int err = host_addrs(addrs); err != 0)
         return err;
-    for (const host_link &link : links) {
+    link_addrs by_link = addrs_by_link(links, addrs);
+    for (std::size_t i = 0; i < links.size(); i++) {
+        const host_link &link = links[i];
         append_ifinfo(out, link);
-        for (const host_addr &a : addrs) {
-            if (a.index != link.index)
-                continue;
+        for (std::size_t k = by_link.first[i]; k < by_link.first[i + 1]; k++) {
+            const host_addr &a = addrs[by_link.order[k]];
             if (af != 0 && af != (a.v6 ? bsd::af_inet6 : bsd::af_inet))
                 continue;
             append_newaddr(out, link, a);

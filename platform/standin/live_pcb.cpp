@@ -190,8 +190,9 @@ std::uint64_t object_kaddr(std::string_view target) {
 }
 
 // Appends one xfile per descriptor of a process, until out is past limit;
-// nothing when its descriptors cannot be read.
-void process_files(int pid, std::string &out, std::size_t limit) {
+// nothing when its descriptors cannot be read. With count, only counts
+// them: a measure reads no link.
+void process_files(int pid, std::string &out, std::size_t limit, std::size_t *count) {
     int dfd = ::open(host_file("/proc/%d/fd", pid).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd == -1)
         return;
@@ -200,13 +201,18 @@ void process_files(int pid, std::string &out, std::size_t limit) {
         ::close(dfd);
         return;
     }
+    // The descriptor folder belongs to the process's owner, as /proc/PID.
     struct stat st;
-    bsd::uid_t uid = ::stat(host_file("/proc/%d", pid).c_str(), &st) == 0 ? st.st_uid : 0;
+    bsd::uid_t uid = ::fstat(dfd, &st) == 0 ? st.st_uid : 0;
     while (dirent *e = ::readdir(d.dir)) {
         if (out.size() > limit)
             break;
         if (e->d_name[0] < '0' || e->d_name[0] > '9')
             continue;
+        if (count != nullptr) {
+            ++*count;
+            continue;
+        }
         char target[256];
         ssize_t n = ::readlinkat(dfd, e->d_name, target, sizeof(target) - 1);
         if (n < 0)
@@ -253,14 +259,15 @@ int live_kern_file(const char *name, std::string &out, bool measure) {
     if (std::string_view(name) != "kern.file")
         return ENOENT;
     std::size_t limit = measure ? SIZE_MAX : answer_room();
+    std::size_t count = 0;
     for (int pid : list_numeric(host_file("/proc").c_str())) {
-        process_files(pid, out, limit);
+        process_files(pid, out, limit, measure ? &count : nullptr);
         if (out.size() > limit)
             break;  // cannot fit: the read fails with ENOMEM anyway
     }
     // FreeBSD's estimate: a tenth more, and some.
     if (measure)
-        out.resize(out.size() + (out.size() / sizeof(bsd::xfile) / 10 + 16) * sizeof(bsd::xfile));
+        answer_measured((count + count / 10 + 16) * sizeof(bsd::xfile));
     return 0;
 }
 

@@ -5,11 +5,15 @@
 // MNT_NOWAIT mode no file system is asked anything, so a hung one (a dead
 // network server) never blocks the call; the sizes are then left 0. See
 // docs/standin.md.
+#include <fcntl.h>
 #include <libmount.h>
 #include <sys/statfs.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdio>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -19,6 +23,7 @@
 #include "host.h"
 #include "inject.h"
 #include "nomem.h"
+#include "owners.h"
 
 namespace standin {
 namespace {
@@ -96,26 +101,80 @@ void fill_record(libmnt_fs *fs, bsd::statfs &rec) {
     set_name(rec.f_mntonname, target);
 }
 
+// The mount table is read whole, in large reads (the stdio libmount uses on
+// its own reads /proc a KiB at a time): 0, or the errno of the failed read.
+// A table past the limit is refused rather than taken cut.
+int read_table(const char *path, std::string &out) {
+    constexpr std::size_t limit = std::size_t(1) << 28;
+    fd_owner fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (fd.fd == -1)
+        return errno;
+    std::size_t used = 0;
+    for (;;) {
+        if (out.size() - used < 65536)
+            out.resize(used + 262144);
+        ssize_t n = ::read(fd.fd, out.data() + used, out.size() - used);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            break;
+        used += static_cast<std::size_t>(n);
+        if (used > limit)
+            return EIO;
+    }
+    out.resize(used);
+    return 0;
+}
+
+// A measure counts the table's lines, one per mount, without parsing them.
+int count_lines(const std::string &text) {
+    std::size_t n = 0;
+    for (char c : text)
+        n += c == '\n';
+    if (!text.empty() && text.back() != '\n')
+        n++;
+    return n > INT_MAX ? INT_MAX : static_cast<int>(n);
+}
+
+// Parses the table from memory; 0 or the errno.
+int parse_table(libmnt_table *tb, std::string &text, const char *path) {
+    if (text.empty())
+        return 0;
+    FILE *f = ::fmemopen(text.data(), text.size(), "r");
+    if (f == nullptr)
+        return errno;
+    int rc = mnt_table_parse_stream(tb, f, path);
+    std::fclose(f);
+    return rc == 0 ? 0 : rc < 0 ? -rc : EIO;
+}
+
 // Returns the number of records, or -1 with errno.
 int live_getfsstat(bsd::statfs *buf, long bufsize, int mode) {
     static std::once_flag debug_once;
     // libmount sets up its debug mask on first use; once, not from racing threads.
     std::call_once(debug_once, [] { mnt_init_debug(0); });
+    host_file path("/proc/self/mountinfo");
+    std::string text;
+    if (int err = read_table(path.c_str(), text); err != 0) {
+        errno = err;
+        return -1;
+    }
+    if (buf == nullptr)
+        return count_lines(text);
     libmnt_table *tb = mnt_new_table();
     if (tb == nullptr) {
         errno = ENOMEM;
         return -1;
     }
-    int rc = mnt_table_parse_file(tb, host_file("/proc/self/mountinfo").c_str());
-    if (rc != 0) {
+    if (int err = parse_table(tb, text, path.c_str()); err != 0) {
         mnt_unref_table(tb);
-        errno = rc < 0 ? -rc : EIO;
+        errno = err;
         return -1;
     }
     int count = 0;
-    if (buf == nullptr) {
-        count = mnt_table_get_nents(tb);
-    } else {
+    {
         long room = bufsize / record_size;
         libmnt_iter *it = mnt_new_iter(MNT_ITER_FORWARD);
         libmnt_fs *fs = nullptr;
