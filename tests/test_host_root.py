@@ -101,6 +101,25 @@ def test_tables_follow_the_root(root, path, data, fn, args, expected):
     assert getattr(q, fn)(*args) == expected
 
 
+# Lines of a made-up mount table and the partitions they give: escapes
+# undone, optional fields passed over, options matched whole, lines that are
+# no mount skipped.
+@pytest.mark.parametrize("lines,expected", [
+    pytest.param(["36 35 98:0 / /made/with\\040blank rw - ext4 /dev/back\\134slash rw"],
+                 [("/dev/back\\slash", "/made/with blank", "ext4", "rw")], id="escapes"),
+    pytest.param(["37 35 0:5 / /r ro,nosuid,noexec shared:2 master:1 - tmpfs none rw,acl"],
+                 [("none", "/r", "tmpfs", "ro,noexec,nosuid,acls")], id="optional-fields"),
+    pytest.param(["38 35 0:6 / /n rw,relatime - xfs /dev/n rw,noacl,sync=1"],
+                 [("/dev/n", "/n", "xfs", "rw,sync")], id="whole-options"),
+    pytest.param(["39 35 0:7 / /gone rw tmpfs none rw", "40 35", "41 35 0:8 / /cut rw - tmpfs",
+                  "42 35 0:9 / /kept rw - tmpfs kept rw"],
+                 [("kept", "/kept", "tmpfs", "rw")], id="no-mount-lines"),
+])
+def test_mount_table_lines(root, lines, expected):
+    root.put("/proc/self/mountinfo", "\n".join(lines))  # the last line unended
+    assert q.disk_partitions(True) == expected
+
+
 # Netlink messages as the host's kernel sends them.
 NLMSG_ERROR, NLMSG_DONE = 2, 3
 RTM_NEWLINK, RTM_NEWADDR, SOCK_DIAG_BY_FAMILY = 16, 20, 20

@@ -1,12 +1,11 @@
 // getfsstat: the host's mount table as FreeBSD statfs records.
 //
-// The table is /proc/self/mountinfo, parsed by libmount (which undoes its
-// octal escapes). Mount options with a FreeBSD flag become that flag. In
+// The table is /proc/self/mountinfo, read whole and parsed here in one
+// pass (undoing its octal escapes). Mount options with a FreeBSD flag become that flag. In
 // MNT_NOWAIT mode no file system is asked anything, so a hung one (a dead
 // network server) never blocks the call; the sizes are then left 0. See
 // docs/standin.md.
 #include <fcntl.h>
-#include <libmount.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
@@ -22,6 +21,7 @@
 #include "freebsd.h"
 #include "host.h"
 #include "inject.h"
+#include "mountinfo.h"
 #include "nomem.h"
 #include "owners.h"
 
@@ -48,26 +48,13 @@ const option_flag fs_flags[] = {
 };
 
 template <std::size_t N>
-std::uint64_t flags_of(const char *options, const option_flag (&table)[N]) {
+std::uint64_t flags_of(std::string_view options, const option_flag (&table)[N]) {
     std::uint64_t flags = 0;
-    if (options == nullptr)
-        return 0;
     for (const option_flag &o : table) {
-        if (mnt_optstr_get_option(options, o.option, nullptr, nullptr) == 0)
+        if (has_option(options, o.option))
             flags |= o.flag;
     }
     return flags;
-}
-
-// Copies text into a FreeBSD name field, cut to fit and always terminated.
-template <std::size_t N> void set_name(char (&field)[N], const char *text) {
-    if (text == nullptr)
-        return;
-    std::size_t n = std::strlen(text);
-    if (n >= N)
-        n = N - 1;
-    std::memcpy(field, text, n);
-    field[n] = '\0';
 }
 
 // Sizes from the file system itself; false when it cannot answer, so the
@@ -88,22 +75,19 @@ bool fill_sizes(bsd::statfs &rec) {
     return true;
 }
 
-void fill_record(libmnt_fs *fs, bsd::statfs &rec) {
+void fill_record(const mountinfo_line &m, bsd::statfs &rec) {
     std::memset(&rec, 0, sizeof(rec));
     rec.f_version = STATFS_VERSION;
-    rec.f_flags = flags_of(mnt_fs_get_vfs_options(fs), mount_flags) |
-                  flags_of(mnt_fs_get_fs_options(fs), fs_flags);
-    const char *target = mnt_fs_get_target(fs);
-    if (target != nullptr && std::strcmp(target, "/") == 0)
+    rec.f_flags = flags_of(m.mount_opts, mount_flags) | flags_of(m.super_opts, fs_flags);
+    unescape_field(m.fstype, rec.f_fstypename, sizeof(rec.f_fstypename));
+    unescape_field(m.source, rec.f_mntfromname, sizeof(rec.f_mntfromname));
+    unescape_field(m.target, rec.f_mntonname, sizeof(rec.f_mntonname));
+    if (std::strcmp(rec.f_mntonname, "/") == 0)
         rec.f_flags |= MNT_ROOTFS;
-    set_name(rec.f_fstypename, mnt_fs_get_fstype(fs));
-    set_name(rec.f_mntfromname, mnt_fs_get_source(fs));
-    set_name(rec.f_mntonname, target);
 }
 
-// The mount table is read whole, in large reads (the stdio libmount uses on
-// its own reads /proc a KiB at a time): 0, or the errno of the failed read.
-// A table past the limit is refused rather than taken cut.
+// The mount table is read whole, in large reads: 0, or the errno of the
+// failed read. A table past the limit is refused rather than taken cut.
 int read_table(const char *path, std::string &out) {
     constexpr std::size_t limit = std::size_t(1) << 28;
     fd_owner fd(::open(path, O_RDONLY | O_CLOEXEC));
@@ -128,67 +112,35 @@ int read_table(const char *path, std::string &out) {
     return 0;
 }
 
-// A measure counts the table's lines, one per mount, without parsing them.
-int count_lines(const std::string &text) {
-    std::size_t n = 0;
-    for (char c : text)
-        n += c == '\n';
-    if (!text.empty() && text.back() != '\n')
-        n++;
-    return n > INT_MAX ? INT_MAX : static_cast<int>(n);
-}
-
-// Parses the table from memory; 0 or the errno.
-int parse_table(libmnt_table *tb, std::string &text, const char *path) {
-    if (text.empty())
-        return 0;
-    FILE *f = ::fmemopen(text.data(), text.size(), "r");
-    if (f == nullptr)
-        return errno;
-    int rc = mnt_table_parse_stream(tb, f, path);
-    std::fclose(f);
-    return rc == 0 ? 0 : rc < 0 ? -rc : EIO;
-}
-
-// Returns the number of records, or -1 with errno.
+// Returns the number of records, or -1 with errno. A measure counts the
+// table's lines, one per mount, without parsing them; a read parses each
+// line once, in place, skipping any that is no mount.
 int live_getfsstat(bsd::statfs *buf, long bufsize, int mode) {
-    static std::once_flag debug_once;
-    // libmount sets up its debug mask on first use; once, not from racing threads.
-    std::call_once(debug_once, [] { mnt_init_debug(0); });
-    host_file path("/proc/self/mountinfo");
     std::string text;
-    if (int err = read_table(path.c_str(), text); err != 0) {
+    if (int err = read_table(host_file("/proc/self/mountinfo").c_str(), text); err != 0) {
         errno = err;
         return -1;
     }
-    if (buf == nullptr)
-        return count_lines(text);
-    libmnt_table *tb = mnt_new_table();
-    if (tb == nullptr) {
-        errno = ENOMEM;
-        return -1;
-    }
-    if (int err = parse_table(tb, text, path.c_str()); err != 0) {
-        mnt_unref_table(tb);
-        errno = err;
-        return -1;
-    }
-    int count = 0;
-    {
-        long room = bufsize / record_size;
-        libmnt_iter *it = mnt_new_iter(MNT_ITER_FORWARD);
-        libmnt_fs *fs = nullptr;
-        while (it != nullptr && count < room && mnt_table_next_fs(tb, it, &fs) == 0) {
-            bsd::statfs &rec = buf[count];
-            fill_record(fs, rec);
-            if (mode != MNT_NOWAIT && !fill_sizes(rec))
-                continue;
+    long room = buf == nullptr ? LONG_MAX : bufsize / record_size;
+    long count = 0;
+    for_each_line(text, [&](std::string_view line) {
+        if (count >= room)
+            return false;
+        if (buf == nullptr) {
             count++;
+            return true;
         }
-        mnt_free_iter(it);
-    }
-    mnt_unref_table(tb);
-    return count;
+        mountinfo_line m;
+        if (!split_mountinfo(line, m))
+            return true;
+        bsd::statfs &rec = buf[count];
+        fill_record(m, rec);
+        if (mode != MNT_NOWAIT && !fill_sizes(rec))
+            return true;
+        count++;
+        return true;
+    });
+    return count > INT_MAX ? INT_MAX : static_cast<int>(count);
 }
 
 // An injected answer: the records as bytes; a value claims the count.
