@@ -1,0 +1,220 @@
+// getfsstat: the host's mount table as FreeBSD statfs records.
+//
+// The table is /proc/self/mountinfo, read whole and parsed here in one
+// pass (undoing its octal escapes). Mount options with a FreeBSD flag become that flag. In
+// MNT_NOWAIT mode no file system is asked anything, so a hung one (a dead
+// network server) never blocks the call; the sizes are then left 0. See
+// docs/standin.md.
+#include <fcntl.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "standin/freebsd.h"
+#include "standin/host/files.h"
+#include "standin/host/mountinfo.h"
+#include "standin/host/owners.h"
+#include "standin/inject/inject.h"
+#include "standin/calls/nomem.h"
+
+namespace standin {
+namespace {
+
+constexpr long record_size = static_cast<long>(sizeof(bsd::statfs));
+
+struct option_flag {
+    const char *option;
+    std::uint64_t flag;
+};
+
+// Per-mount options (the mount's own, then the file system's) that have a
+// FreeBSD flag. The host has no counterpart for the others.
+const option_flag mount_flags[] = {
+    {"ro", MNT_RDONLY},       {"nosuid", MNT_NOSUID},           {"noexec", MNT_NOEXEC},
+    {"sync", MNT_SYNCHRONOUS}, {"noatime", MNT_NOATIME},         {"nosymfollow", MNT_NOSYMFOLLOW},
+};
+const option_flag fs_flags[] = {
+    {"ro", MNT_RDONLY},
+    {"sync", MNT_SYNCHRONOUS},
+    {"acl", MNT_ACLS},
+};
+
+template <std::size_t N>
+std::uint64_t flags_of(std::string_view options, const option_flag (&table)[N]) {
+    std::uint64_t flags = 0;
+    for (const option_flag &o : table) {
+        if (has_option(options, o.option))
+            flags |= o.flag;
+    }
+    return flags;
+}
+
+// Sizes from the file system itself; false when it cannot answer, so the
+// record is skipped as FreeBSD skips a file system whose statfs fails.
+bool fill_sizes(bsd::statfs &rec) {
+    struct ::statfs host;
+    if (::statfs(rec.f_mntonname, &host) != 0)
+        return false;
+    rec.f_bsize = static_cast<std::uint64_t>(host.f_frsize ? host.f_frsize : host.f_bsize);
+    rec.f_iosize = static_cast<std::uint64_t>(host.f_bsize);
+    rec.f_blocks = host.f_blocks;
+    rec.f_bfree = host.f_bfree;
+    rec.f_bavail = static_cast<std::int64_t>(host.f_bavail);
+    rec.f_files = host.f_files;
+    rec.f_ffree = static_cast<std::int64_t>(host.f_ffree);
+    rec.f_namemax = static_cast<std::uint32_t>(host.f_namelen);
+    std::memcpy(&rec.f_fsid, &host.f_fsid, sizeof(rec.f_fsid));
+    return true;
+}
+
+void fill_record(const mountinfo_line &m, bsd::statfs &rec) {
+    std::memset(&rec, 0, sizeof(rec));
+    rec.f_version = STATFS_VERSION;
+    rec.f_flags = flags_of(m.mount_opts, mount_flags) | flags_of(m.super_opts, fs_flags);
+    unescape_field(m.fstype, rec.f_fstypename, sizeof(rec.f_fstypename));
+    unescape_field(m.source, rec.f_mntfromname, sizeof(rec.f_mntfromname));
+    unescape_field(m.target, rec.f_mntonname, sizeof(rec.f_mntonname));
+    if (std::strcmp(rec.f_mntonname, "/") == 0)
+        rec.f_flags |= MNT_ROOTFS;
+}
+
+// The mount table is read whole, in large reads: 0, or the errno of the
+// failed read. A table past the limit is refused rather than taken cut.
+int read_table(const char *path, std::string &out) {
+    constexpr std::size_t limit = std::size_t(1) << 28;
+    fd_owner fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (fd.fd == -1)
+        return errno;
+    std::size_t used = 0;
+    for (;;) {
+        if (out.size() - used < 65536)
+            out.resize(used + 262144);
+        ssize_t n = ::read(fd.fd, out.data() + used, out.size() - used);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            break;
+        used += static_cast<std::size_t>(n);
+        if (used > limit)
+            return EIO;
+    }
+    out.resize(used);
+    return 0;
+}
+
+// Returns the number of records, or -1 with errno. A measure counts the
+// table's lines, one per mount, without parsing them; a read parses each
+// line once, in place, skipping any that is no mount.
+int live_getfsstat(bsd::statfs *buf, long bufsize, int mode) {
+    std::string text;
+    if (int err = read_table(host_file("/proc/self/mountinfo").c_str(), text); err != 0) {
+        errno = err;
+        return -1;
+    }
+    long room = buf == nullptr ? LONG_MAX : bufsize / record_size;
+    long count = 0;
+    for_each_line(text, [&](std::string_view line) {
+        if (count >= room)
+            return false;
+        if (buf == nullptr) {
+            count++;
+            return true;
+        }
+        mountinfo_line m;
+        if (!split_mountinfo(line, m))
+            return true;
+        bsd::statfs &rec = buf[count];
+        fill_record(m, rec);
+        if (mode != MNT_NOWAIT && !fill_sizes(rec))
+            return true;
+        count++;
+        return true;
+    });
+    return count > INT_MAX ? INT_MAX : static_cast<int>(count);
+}
+
+// An injected answer: the records as bytes; a value claims the count.
+int injected_getfsstat(const step &st, bsd::statfs *buf, long bufsize) {
+    const std::string &data = st.data();
+    long have = static_cast<long>(data.size()) / record_size;
+    if (buf == nullptr)
+        return st.has_value ? static_cast<int>(st.value) : static_cast<int>(have);
+    long room = bufsize / record_size;
+    long n = have < room ? have : room;
+    if (n > 0)
+        std::memcpy(buf, data.data(), static_cast<std::size_t>(n * record_size));
+    return st.has_value ? static_cast<int>(st.value) : static_cast<int>(n);
+}
+
+// A gate that tests close to hold getfsstat inside the stand-in, proving the
+// caller released the interpreter lock around it. A closed gate opens by
+// itself after a while, so a faulty caller cannot hang a test run.
+std::mutex gate_lock;
+std::condition_variable gate_cv;
+bool gate_closed = false;
+int gate_waiting = 0;
+
+void pass_gate() {
+    std::unique_lock<std::mutex> g(gate_lock);
+    if (!gate_closed)
+        return;
+    gate_waiting++;
+    gate_cv.wait_for(g, std::chrono::seconds(10), [] { return !gate_closed; });
+    gate_waiting--;
+}
+
+}  // namespace
+}  // namespace standin
+
+extern "C" int standin_getfsstat_hold(int hold) {
+    std::lock_guard<std::mutex> g(standin::gate_lock);
+    standin::gate_closed = hold != 0;
+    if (!standin::gate_closed)
+        standin::gate_cv.notify_all();
+    return 0;
+}
+
+// How many getfsstat calls wait at the closed gate now.
+extern "C" int standin_getfsstat_waiting(void) {
+    std::lock_guard<std::mutex> g(standin::gate_lock);
+    return standin::gate_waiting;
+}
+
+namespace bsd {
+
+int getfsstat(statfs *buf, long bufsize, int mode) try {
+    standin::log_call("getfsstat", "", buf == nullptr ? "measure" : "read",
+                      bufsize > 0 ? static_cast<std::size_t>(bufsize) : 0);
+    if (mode != MNT_WAIT && mode != MNT_NOWAIT) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (buf != nullptr && bufsize < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    standin::pass_gate();
+    standin::step st;
+    if (standin::next_step("getfsstat", "", st)) {
+        if (st.kind == standin::step::error) {
+            errno = st.err;
+            return -1;
+        }
+        return standin::injected_getfsstat(st, buf, bufsize);
+    }
+    return standin::live_getfsstat(buf, bufsize, mode);
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
+}
+
+}  // namespace bsd
