@@ -101,7 +101,7 @@ def links(rounds):
     sizes, costs = [], []
     made, last = 0, {}
     for n in LINKS:
-        batch = "".join(f"link add qb{i} type dummy\n" for i in range(made, n))
+        batch = "".join(f"link add qb{i} type ifb\n" for i in range(made, n))
         subprocess.run(["ip", "-batch", "-"], input=batch, text=True, check=True,
                        env=scale.HOST_ENV)
         made = n

@@ -412,7 +412,7 @@ int live_vm_stats(const char *name, std::string &out, bool) {
         std::string text;
         if (leaf == "v_trap") {
             // Page faults, the traps the host does count.
-            if (!read_host("/proc/vmstat", text, false))
+            if (!read_to_keys(host_path("/proc/vmstat").c_str(), text, {"pgfault"}))
                 return EIO;
             append_u32(out, vmstat_value(text, "pgfault"));
             return 0;
@@ -438,17 +438,24 @@ int live_vm_stats(const char *name, std::string &out, bool) {
         leaf == "v_swappgsout" || leaf == "v_vnodein" || leaf == "v_vnodeout" ||
         leaf == "v_vnodepgsin" || leaf == "v_vnodepgsout") {
         std::string vmstat;
-        if (!read_host("/proc/vmstat", vmstat, false))
-            return EIO;
         bool in = leaf.ends_with("in");
-        unsigned long long swapped = vmstat_value(vmstat, in ? "pswpin" : "pswpout");
-        if (leaf.substr(0, 6) == "v_swap") {
+        bool swap = leaf.substr(0, 6) == "v_swap";
+        // The lines this answer needs, and none of those after them.
+        const char *swapped_key = in ? "pswpin" : "pswpout";
+        const char *paged_key = in ? "pgmajfault" : "nr_written";
+        bool read = swap ? read_to_keys(host_path("/proc/vmstat").c_str(), vmstat, {swapped_key})
+                         : read_to_keys(host_path("/proc/vmstat").c_str(), vmstat,
+                                        {swapped_key, paged_key});
+        if (!read)
+            return EIO;
+        unsigned long long swapped = vmstat_value(vmstat, swapped_key);
+        if (swap) {
             append_u32(out, swapped);
             return 0;
         }
         // File-backed pages: read in by major faults that were not swap-ins,
         // written back from the page cache less what went to swap.
-        unsigned long long paged = vmstat_value(vmstat, in ? "pgmajfault" : "nr_written");
+        unsigned long long paged = vmstat_value(vmstat, paged_key);
         append_u32(out, paged > swapped ? paged - swapped : 0);
         return 0;
     }
