@@ -114,10 +114,15 @@ int inet_list(int proto, std::string &out, bool measure) {
                                 measure ? SIZE_MAX : records_to_overflow(sizeof(bsd::xinpgen), rec));
     if (err != 0)
         return err;
+    if (measure) {
+        // A count: no record is built for a measure.
+        answer_measured(2 * sizeof(bsd::xinpgen) + (socks.size() + headroom(socks.size())) * rec);
+        return 0;
+    }
     std::uint64_t gen = 0;
     for (const host_inet &s : socks)
         gen = s.inode > gen ? s.inode : gen;
-    out.reserve(2 * sizeof(bsd::xinpgen) + (socks.size() + headroom(socks.size())) * rec);
+    out.reserve(2 * sizeof(bsd::xinpgen) + socks.size() * rec);
     append_record(out, list_gen<bsd::xinpgen>(sizeof(bsd::xinpgen), socks.size(), gen));
     for (const host_inet &s : socks) {
         if (proto == bsd::ipproto_tcp) {
@@ -134,8 +139,6 @@ int inet_list(int proto, std::string &out, bool measure) {
         }
     }
     append_record(out, list_gen<bsd::xinpgen>(sizeof(bsd::xinpgen), socks.size(), gen));
-    if (measure)
-        out.resize(out.size() + headroom(socks.size()) * rec);
     return 0;
 }
 
