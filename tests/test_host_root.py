@@ -182,6 +182,11 @@ IFS = ("net_if_addrs", ())
                                            b"\0" * 16)]}, TCP, errno.EPERM, id="error-reply"),
     pytest.param({"route.link": [link(2, "made0"), DONE],
                   "route.addr": [addr4(2, "10.1.2.3", 24) + DONE]}, IFS, MADE0, id="links-addrs"),
+    pytest.param({"route.link": [link(2, "made0") + link(3, "made1") + DONE],
+                  "route.addr": [addr4(3, "10.9.0.1", 16) + addr4(2, "10.1.2.3", 24) +
+                                 addr4(9, "10.7.7.7", 8) + addr4(3, "10.9.0.2", 16) + DONE]},
+                 IFS, MADE0 + [("made1", 2, ip, "255.255.0.0", None, None)
+                               for ip in ("10.9.0.1", "10.9.0.2")], id="addresses-by-link"),
     pytest.param({"route.link": [errno.EPERM]}, IFS, errno.EPERM, id="link-recv-error"),
     pytest.param({"route.link": [link(2, "made0") + DONE],
                   "route.addr": [addr4(2, "10.1.2.3", 24)[:-3]]}, IFS, errno.EIO, id="cut-addr"),
