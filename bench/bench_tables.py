@@ -7,7 +7,10 @@ against ps, with the fitted exponent of each cost's growth:
   /proc/PID/stat and status and against `ps -e -o ...`;
 - pids() against os.listdir('/proc');
 - proc_open_files() against a Python listdir + readlink of /proc/PID/fd, and
-  proc_num_fds() against len(os.listdir()), on a child holding descriptors.
+  proc_num_fds() against len(os.listdir()), on a child holding descriptors;
+- proc_memory_maps() against a Python read of /proc/PID/smaps, on a child
+  with that many mappings, and proc_threads() against a Python read of
+  every /proc/PID/task/TID/stat, on a child with that many threads.
 
     PYTHONPATH=build/py3.12 python3.12 bench/bench_tables.py [--rounds N]
 
@@ -31,6 +34,34 @@ PS = ["ps", "-e", "-o", "pid,ppid,uid,stat,rss,time,comm"]
 GONE = (ProcessLookupError, PermissionError)
 PROCS = (1000, 2500, 5000)
 FDS = (2500, 5000, 10000)
+MAPS = (2500, 5000, 10000)
+THREADS = (100, 200, 400)
+
+# Every other page read-only, so each page is a mapping of its own.
+MAPPER = textwrap.dedent("""
+    import ctypes, mmap, sys
+    n = int(sys.argv[1])
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.mprotect.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int]
+    region = mmap.mmap(-1, 2 * n * mmap.PAGESIZE)
+    base = ctypes.addressof(ctypes.c_char.from_buffer(region))
+    for i in range(0, 2 * n, 2):
+        region[i * mmap.PAGESIZE] = 1
+        assert libc.mprotect(base + (i + 1) * mmap.PAGESIZE, mmap.PAGESIZE,
+                             mmap.PROT_READ) == 0
+    print("ready", flush=True)
+    sys.stdin.read()
+""")
+
+SPINNER = textwrap.dedent("""
+    import sys, threading
+    n = int(sys.argv[1])
+    done = threading.Event()
+    for _ in range(n - 1):
+        threading.Thread(target=done.wait, daemon=True).start()
+    print("ready", flush=True)
+    sys.stdin.read()
+""")
 
 OPENER = textwrap.dedent("""
     import os, resource, sys
@@ -120,11 +151,59 @@ def processes(rounds):
     scale.show_growth("pids()", sizes, pids_costs)
 
 
-def opener(n):
-    p = subprocess.Popen([sys.executable, "-c", OPENER, str(n)], stdin=subprocess.PIPE,
+def child(code, n):
+    p = subprocess.Popen([sys.executable, "-c", code, str(n)], stdin=subprocess.PIPE,
                          stdout=subprocess.PIPE, text=True)
     assert p.stdout.readline() == "ready\n"
     return p
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def per_child(title, code, counts, calls, base, rounds, unit):
+    """For each count, a child made by code; calls (name: fn(pid)) timed
+    against base(pid). Prints the ratios at the largest count and the growth
+    of each call."""
+    scale.header(f"{title}, {rounds} rounds per size")
+    costs = {name: [] for name in calls}
+    last = {}
+    for n in counts:
+        p = child(code, n)
+        try:
+            fns = {name: (lambda fn=fn: fn(p.pid)) for name, fn in calls.items()}
+            fns["base"] = lambda: base(p.pid)
+            last = scale.rounds(fns, rounds)
+        finally:
+            p.stdin.close()
+            p.wait()
+        for name in calls:
+            costs[name].append(scale.median(last[name]))
+        print(f"  {n} {unit}: " + ", ".join(f"{name} {costs[name][-1] * 1e3:.2f} ms"
+                                            for name in calls) +
+              f", baseline {scale.median(last['base']) * 1e3:.2f} ms")
+    for name in calls:
+        scale.show_ratio(f"{name} / baseline at {counts[-1]} {unit}",
+                         scale.ratio(last, name, "base"))
+        scale.show_growth(name, counts, costs[name])
+
+
+def maps_and_threads(rounds):
+    per_child("memory map", MAPPER, MAPS, {"proc_memory_maps()": q.proc_memory_maps},
+              lambda pid: read_bytes(f"/proc/{pid}/smaps"), rounds, "mappings")
+
+    def task_stats(pid):
+        for tid in os.listdir(f"/proc/{pid}/task"):
+            read_bytes(f"/proc/{pid}/task/{tid}/stat")
+
+    per_child("thread table", SPINNER, THREADS, {"proc_threads()": q.proc_threads},
+              task_stats, rounds, "threads")
+
+
+def opener(n):
+    return child(OPENER, n)
 
 
 def descriptors(rounds):
@@ -172,13 +251,15 @@ def descriptors(rounds):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--rounds", type=int, default=9)
-    ap.add_argument("--only", choices=("processes", "descriptors"), action="append")
+    ap.add_argument("--only", choices=("processes", "descriptors", "maps"), action="append")
     args = ap.parse_args()
-    parts = args.only or ("processes", "descriptors")
+    parts = args.only or ("processes", "descriptors", "maps")
     if "processes" in parts:
         processes(args.rounds)
     if "descriptors" in parts:
         descriptors(args.rounds)
+    if "maps" in parts:
+        maps_and_threads(args.rounds)
     return 0
 
 

@@ -114,6 +114,13 @@ def test_tables_follow_the_root(root, path, data, fn, args, expected):
     pytest.param(["39 35 0:7 / /gone rw tmpfs none rw", "40 35", "41 35 0:8 / /cut rw - tmpfs",
                   "42 35 0:9 / /kept rw - tmpfs kept rw"],
                  [("kept", "/kept", "tmpfs", "rw")], id="no-mount-lines"),
+    pytest.param(["43 35 0:9 / /long rw - tmpfs " + "s" * 300000 + " rw",
+                  "44 35 0:9 / /after rw - tmpfs after rw"],
+                 [("s" * 1023, "/long", "tmpfs", "rw"), ("after", "/after", "tmpfs", "rw")],
+                 id="line-past-a-read"),
+    pytest.param([f"{i} 1 0:9 / /m{i} rw - tmpfs m{i} rw" for i in range(1500)],
+                 [(f"m{i}", f"/m{i}", "tmpfs", "rw") for i in range(1500)],
+                 id="past-the-first-buffer"),
 ])
 def test_mount_table_lines(root, lines, expected):
     root.put("/proc/self/mountinfo", "\n".join(lines))  # the last line unended

@@ -86,60 +86,106 @@ void fill_record(const mountinfo_line &m, bsd::statfs &rec) {
         rec.f_flags |= MNT_ROOTFS;
 }
 
-// The mount table is read whole, in large reads: 0, or the errno of the
-// failed read. A table past the limit is refused rather than taken cut.
-int read_table(const char *path, std::string &out) {
-    constexpr std::size_t limit = std::size_t(1) << 28;
-    fd_owner fd(::open(path, O_RDONLY | O_CLOEXEC));
-    if (fd.fd == -1)
-        return errno;
-    std::size_t used = 0;
-    for (;;) {
-        if (out.size() - used < 65536)
-            out.resize(used + 262144);
-        ssize_t n = ::read(fd.fd, out.data() + used, out.size() - used);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno;
-        if (n == 0)
-            break;
-        used += static_cast<std::size_t>(n);
-        if (used > limit)
-            return EIO;
+// The lines of the mount table as it is read, in large reads. The host
+// formats the table as it is read, so a read that stops early (a buffer
+// full of records) leaves it the rest to write. A table past the limit is
+// refused rather than taken cut.
+class table_lines {
+  public:
+    explicit table_lines(const char *path) : fd_(::open(path, O_RDONLY | O_CLOEXEC)) {
+        err_ = fd_.fd == -1 ? errno : 0;
     }
-    out.resize(used);
-    return 0;
-}
+
+    // The next line, without its newline; false at the end or on a failed
+    // read (error() then holds its errno).
+    bool next(std::string_view &line) {
+        for (;;) {
+            std::size_t eol = std::string_view(buf_).substr(start_, used_ - start_).find('\n');
+            if (eol != std::string_view::npos) {
+                line = std::string_view(buf_).substr(start_, eol);
+                start_ += eol + 1;
+                return true;
+            }
+            if (err_ != 0 || done_)
+                return false;
+            if (!fill()) {
+                // A last line without its newline is a line too.
+                if (err_ != 0 || start_ == used_)
+                    return false;
+                line = std::string_view(buf_).substr(start_, used_ - start_);
+                start_ = used_;
+                return true;
+            }
+        }
+    }
+
+    int error() const { return err_; }
+
+  private:
+    static constexpr std::size_t limit = std::size_t(1) << 28;
+    static constexpr std::size_t chunk = 262144;
+
+    // Reads more behind what is held; false at the end or on a failure.
+    bool fill() {
+        // What is left of the held text moves to the front first.
+        buf_.erase(0, start_);
+        used_ -= start_;
+        start_ = 0;
+        if (buf_.size() - used_ < chunk)
+            buf_.resize(used_ + chunk);
+        for (;;) {
+            ssize_t n = ::read(fd_.fd, buf_.data() + used_, buf_.size() - used_);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                err_ = n < 0 ? errno : 0;
+                done_ = true;
+                return false;
+            }
+            used_ += static_cast<std::size_t>(n);
+            total_ += static_cast<std::size_t>(n);
+            if (total_ > limit) {
+                err_ = EIO;
+                return false;
+            }
+            return true;
+        }
+    }
+
+    fd_owner fd_;
+    std::string buf_;
+    std::size_t start_ = 0, used_ = 0, total_ = 0;
+    int err_;
+    bool done_ = false;
+};
 
 // Returns the number of records, or -1 with errno. A measure counts the
 // table's lines, one per mount, without parsing them; a read parses each
-// line once, in place, skipping any that is no mount.
+// line once, in place, skipping any that is no mount, and reads no line
+// past a full buffer.
 int live_getfsstat(bsd::statfs *buf, long bufsize, int mode) {
-    std::string text;
-    if (int err = read_table(host_file("/proc/self/mountinfo").c_str(), text); err != 0) {
-        errno = err;
-        return -1;
-    }
+    table_lines table(host_file("/proc/self/mountinfo").c_str());
     long room = buf == nullptr ? LONG_MAX : bufsize / record_size;
     long count = 0;
-    for_each_line(text, [&](std::string_view line) {
-        if (count >= room)
-            return false;
+    std::string_view line;
+    while (count < room && table.next(line)) {
         if (buf == nullptr) {
             count++;
-            return true;
+            continue;
         }
         mountinfo_line m;
         if (!split_mountinfo(line, m))
-            return true;
+            continue;
         bsd::statfs &rec = buf[count];
         fill_record(m, rec);
         if (mode != MNT_NOWAIT && !fill_sizes(rec))
-            return true;
+            continue;
         count++;
-        return true;
-    });
+    }
+    if (table.error() != 0) {
+        errno = table.error();
+        return -1;
+    }
     return count > INT_MAX ? INT_MAX : static_cast<int>(count);
 }
 
