@@ -207,6 +207,7 @@ void process_files(int pid, std::string &out, std::size_t limit, std::size_t *co
     // The descriptor folder belongs to the process's owner, as /proc/PID.
     struct stat st;
     bsd::uid_t uid = ::fstat(dfd, &st) == 0 ? st.st_uid : 0;
+    const std::size_t first = out.size();
     while (dirent *e = ::readdir(d.dir)) {
         if (out.size() > limit)
             break;
@@ -218,6 +219,13 @@ void process_files(int pid, std::string &out, std::size_t limit, std::size_t *co
         }
         char target[256];
         ssize_t n = ::readlinkat(dfd, e->d_name, target, sizeof(target) - 1);
+        if (n < 0 && errno != ENOENT) {
+            // The host refuses this process's links (it checks the process,
+            // not the descriptor): the process is left out, and its other
+            // descriptors are not tried one by one.
+            out.resize(first);
+            return;
+        }
         if (n < 0)
             continue;  // closed meanwhile
         std::string_view t(target, static_cast<std::size_t>(n));
