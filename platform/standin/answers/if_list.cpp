@@ -68,8 +68,8 @@ void append_newaddr(std::string &out, const host_link &link, const host_addr &a)
 
 }  // namespace
 
-int live_net_route(const int *mib, unsigned n, std::string &out, bool measure) {
-    (void)measure;  // the size is the size of the whole answer now
+int live_net_route(const int *mib, unsigned n, answer &a) {
+    // A measure builds the whole answer: its size is the size now.
     if (n != 6 || mib[2] != 0)
         return EINVAL;
     if (mib[4] != bsd::net_rt_iflist)
@@ -85,12 +85,12 @@ int live_net_route(const int *mib, unsigned n, std::string &out, bool measure) {
     link_addrs by_link = addrs_by_link(links, addrs);
     for (std::size_t i = 0; i < links.size(); i++) {
         const host_link &link = links[i];
-        append_ifinfo(out, link);
+        append_ifinfo(a.out, link);
         for (std::size_t k = by_link.first[i]; k < by_link.first[i + 1]; k++) {
-            const host_addr &a = addrs[by_link.order[k]];
-            if (af != 0 && af != (a.v6 ? bsd::af_inet6 : bsd::af_inet))
+            const host_addr &addr = addrs[by_link.order[k]];
+            if (af != 0 && af != (addr.v6 ? bsd::af_inet6 : bsd::af_inet))
                 continue;
-            append_newaddr(out, link, a);
+            append_newaddr(a.out, link, addr);
         }
     }
     return 0;
