@@ -4,8 +4,9 @@ each cost's growth:
 
 - net_connections() and proc_net_connections() of the sockets' owner (a
   child holding loopback TCP pairs) against `ss -tuanxp`;
-- net_io_counters() against a Python read of /proc/net/dev, among dummy
-  interfaces made in a network namespace of the bench's own;
+- net_io_counters() against a Python read of /proc/net/dev, among ifb
+  interfaces with an address each, made in a network namespace of the
+  bench's own;
 - disk_partitions() against a Python parse of /proc/self/mountinfo, among
   tmpfs mounts made in a mount namespace of the bench's own.
 
@@ -101,7 +102,11 @@ def links(rounds):
     sizes, costs = [], []
     made, last = 0, {}
     for n in LINKS:
-        batch = "".join(f"link add qb{i} type ifb\n" for i in range(made, n))
+        # Each interface with an address of its own, so that laying out the
+        # addresses under their links is part of the cost.
+        batch = "".join(f"link add qb{i} type ifb\n"
+                        f"addr add 10.{i >> 16}.{(i >> 8) & 255}.{i & 255}/32 dev qb{i}\n"
+                        for i in range(made, n))
         subprocess.run(["ip", "-batch", "-"], input=batch, text=True, check=True,
                        env=scale.HOST_ENV)
         made = n
