@@ -14,7 +14,7 @@ ARGS ?=
 ver = $$($(1) -c 'import sys; print("%d.%d" % sys.version_info[:2])')
 need_python = @[ -n "$(PY)" ] || { echo "no CPython 3.12 or newer found; set PYTHON=..." >&2; exit 1; }
 
-.PHONY: all build run test check bench clean
+.PHONY: all build run test check bench clean cross
 
 all: build
 
@@ -91,3 +91,17 @@ fuzz:
 stress: build
 	@v=$(call ver,$(PY)); QUARN_STRESS=1 PYTHONPATH=build/py$$v:$(DIST) \
 	  $(PY) -m pytest -q -s -p no:cacheprovider tests/test_churn.py
+
+# The native build compiled for FreeBSD 14 amd64 with clang, every source
+# with the project's own flags at release optimisation, against the FreeBSD
+# /usr/include under FREEBSD_SYSROOT=DIR. Compiles only; links nothing.
+FREEBSD_SYSROOT ?=
+cross:
+	$(need_python)
+	@[ -n "$(FREEBSD_SYSROOT)" ] || { echo "make cross needs FREEBSD_SYSROOT=DIR (a FreeBSD /usr/include under DIR)" >&2; exit 2; }
+	@tools/deps.sh cross
+	@inc=$$($(PY) -c 'import sysconfig; print(sysconfig.get_paths()["include"])'); \
+	  cmake -S . -B build/cross-freebsd14 -DCMAKE_TOOLCHAIN_FILE=cmake/freebsd14-amd64.cmake \
+	    -DFREEBSD_SYSROOT=$(abspath $(FREEBSD_SYSROOT)) -DCMAKE_BUILD_TYPE=Release \
+	    -DQUARN_TESTS=OFF -DQUARN_CROSS_PYTHON_INCLUDE=$$inc >/dev/null && \
+	  cmake --build build/cross-freebsd14 -j $(JOBS) --target quarn_objects -- --no-print-directory

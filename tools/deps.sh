@@ -4,7 +4,10 @@
 #   tools/deps.sh build [PYTHON...]   what building the module needs
 #   tools/deps.sh test  [PYTHON...]   that, plus what the test suites need
 #   tools/deps.sh fuzz  [PYTHON...]   that, plus what make fuzz needs
+#   tools/deps.sh cross [PYTHON...]   what building, plus make cross, needs
 #
+# On FreeBSD the same modes install FreeBSD's packages with pkg instead
+# (tools/deps_freebsd.sh).
 # Each PYTHON named is checked for its development headers too. With
 # everything present it installs nothing and prints nothing. It installs as
 # root, or through sudo when that needs no password; otherwise it stops and
@@ -27,8 +30,11 @@ libmnl-dev     build file /usr/include/libmnl/libmnl.h
 libgtest-dev   test  file /usr/include/gtest/gtest.h
 python3-pytest test  file /usr/lib/python3/dist-packages/pytest/__init__.py
 iproute2       test  cmd  ss
+npm            test  cmd  npm
 clang          fuzz  cmd  clang++
 libclang-rt-14-dev fuzz file /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
+clang          cross cmd  clang++
+libc++-14-dev  cross file /usr/lib/llvm-14/include/c++/v1/vector
 '
 
 root=${QUARN_DEPS_ROOT:-}
@@ -38,10 +44,15 @@ say() {
     printf '%s: %s\n' "$me" "$*" >&2
 }
 
+# QUARN_DEPS_OS stands for uname's answer in the script's own tests.
+if [ "${QUARN_DEPS_OS:-$(uname -s 2>/dev/null || true)}" = FreeBSD ]; then
+    exec /bin/sh "${0%/*}/deps_freebsd.sh" "$@"
+fi
+
 case "${1:-}" in
-build | test | fuzz) mode=$1 ;;
+build | test | fuzz | cross) mode=$1 ;;
 *)
-    say "usage: tools/deps.sh build|test|fuzz [PYTHON...]"
+    say "usage: tools/deps.sh build|test|fuzz|cross [PYTHON...]"
     exit 2
     ;;
 esac
@@ -67,6 +78,9 @@ while [ "$1" != "--" ]; do
         continue
     fi
     if [ "$need" = fuzz ] && [ "$mode" != fuzz ]; then
+        continue
+    fi
+    if [ "$need" = cross ] && [ "$mode" != cross ]; then
         continue
     fi
     case $kind in
@@ -97,7 +111,13 @@ for py in "$@"; do
     esac
 done
 
-[ -z "$missing" ] && exit 0
+# pyright comes from npm once npm is there (tools/pyright.sh).
+npm_tools() {
+    [ "$mode" = test ] || return 0
+    "${0%/*}/pyright.sh" install
+}
+
+[ -z "$missing" ] && { npm_tools; exit 0; }
 
 by_hand="apt-get update && apt-get install -y --no-install-recommends $missing"
 if ! command -v apt-get >/dev/null 2>&1; then
@@ -125,3 +145,4 @@ if ! { $sudo apt-get update -q && $sudo apt-get install -y -q --no-install-recom
     say "    $by_hand"
     exit 1
 fi
+npm_tools
