@@ -5,6 +5,7 @@
 #   tools/deps.sh test  [PYTHON...]   that, plus what the test suites need
 #   tools/deps.sh fuzz  [PYTHON...]   that, plus what make fuzz needs
 #   tools/deps.sh cross [PYTHON...]   what building, plus make cross, needs
+#   tools/deps.sh wheel [PYTHON...]   that, plus pip's build (meson-python)
 #
 # On FreeBSD the same modes install FreeBSD's packages with pkg instead
 # (tools/deps_freebsd.sh).
@@ -35,6 +36,9 @@ clang          fuzz  cmd  clang++
 libclang-rt-14-dev fuzz file /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
 clang          cross cmd  clang++
 libc++-14-dev  cross file /usr/lib/llvm-14/include/c++/v1/vector
+python3-mesonpy wheel file /usr/lib/python3/dist-packages/mesonpy/__init__.py
+meson          wheel cmd  meson
+ninja-build    wheel cmd  ninja
 '
 
 root=${QUARN_DEPS_ROOT:-}
@@ -50,9 +54,9 @@ if [ "${QUARN_DEPS_OS:-$(uname -s 2>/dev/null || true)}" = FreeBSD ]; then
 fi
 
 case "${1:-}" in
-build | test | fuzz | cross) mode=$1 ;;
+build | test | fuzz | cross | wheel) mode=$1 ;;
 *)
-    say "usage: tools/deps.sh build|test|fuzz|cross [PYTHON...]"
+    say "usage: tools/deps.sh build|test|fuzz|cross|wheel [PYTHON...]"
     exit 2
     ;;
 esac
@@ -74,15 +78,12 @@ set +f
 while [ "$1" != "--" ]; do
     package=$1 need=$2 kind=$3 probe=$4
     shift 4
-    if [ "$need" = test ] && [ "$mode" = build ]; then
-        continue
-    fi
-    if [ "$need" = fuzz ] && [ "$mode" != fuzz ]; then
-        continue
-    fi
-    if [ "$need" = cross ] && [ "$mode" != cross ]; then
-        continue
-    fi
+    # Build lines serve every mode, test lines test and fuzz, others their own.
+    case $need in
+    build) ;;
+    test) case $mode in test | fuzz) ;; *) continue ;; esac ;;
+    *) [ "$need" = "$mode" ] || continue ;;
+    esac
     case $kind in
     cmd) command -v "$probe" >/dev/null 2>&1 || add "$package" ;;
     file) [ -e "$root$probe" ] || add "$package" ;;

@@ -17,7 +17,7 @@ say() {
 }
 
 case "${1:-}" in
-build | test | cross) mode=$1 ;;
+build | test | cross | wheel) mode=$1 ;;
 fuzz)
     say "the fuzz campaigns run on the stand-in build only (Linux)"
     exit 1
@@ -37,6 +37,8 @@ devel/cmake-core build cmd  cmake
 devel/pkgconf    build cmd  pkg-config
 devel/py-pytest  test  glob /usr/local/lib/python3.*/site-packages/pytest/__init__.py
 www/npm          test  cmd  npm
+devel/meson-python wheel glob /usr/local/lib/python3.*/site-packages/mesonpy/__init__.py
+devel/ninja      wheel cmd  ninja
 '
 
 missing=""
@@ -54,9 +56,7 @@ set +f
 while [ "$1" != "--" ]; do
     package=$1 need=$2 kind=$3 probe=$4
     shift 4
-    if [ "$need" = test ] && [ "$mode" != test ]; then
-        continue
-    fi
+    [ "$need" = build ] || [ "$need" = "$mode" ] || continue
     case $kind in
     cmd) command -v "$probe" >/dev/null 2>&1 || add "$package" ;;
     glob)

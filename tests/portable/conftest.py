@@ -1,23 +1,9 @@
 """The portable suite: what holds on any host the module runs on, native or
 stand-in, live or replayed. It imports whatever `import _quarn_bsd` finds."""
 
-import os
-import shutil
 import socket
-import subprocess
-import sys
 
 import pytest
-
-FREEBSD = sys.platform.startswith("freebsd")
-ME = os.getpid()
-
-
-def tool(*argv):
-    """The output of one of FreeBSD's own tools; the test skips elsewhere."""
-    if not FREEBSD or shutil.which(argv[0]) is None:
-        pytest.skip(f"{argv[0]} is FreeBSD's tool; this is {sys.platform}")
-    return subprocess.run(argv, capture_output=True, text=True, check=True).stdout
 
 
 @pytest.fixture

@@ -8,7 +8,7 @@ import os
 import pytest
 
 import _quarn_bsd as q
-from conftest import ME
+from portable import ME
 
 INT, FLOAT, STR = int, float, str
 NONE = type(None)

@@ -11,7 +11,7 @@ import time
 import pytest
 
 import _quarn_bsd as q
-from conftest import ME
+from portable import ME
 
 
 def burn(seconds):
