@@ -1,5 +1,6 @@
 # Quick start: `make run` (snapshot of this machine), `make test` (every test).
-SHELL := /bin/bash
+# FreeBSD keeps bash under /usr/local (shells/bash, from tools/deps.sh).
+SHELL := $(firstword $(wildcard /bin/bash /usr/local/bin/bash) /bin/sh)
 PYTHONS := $(shell tools/pythons.sh 2>/dev/null)
 PY := $(firstword $(PYTHONS))
 JOBS ?= 2

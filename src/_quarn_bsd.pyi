@@ -116,7 +116,7 @@ def proc_threads(pid: int, /) -> list[tuple[int, float, float]]:
     """One (thread ID, user time in seconds, system time in seconds) per thread."""
 
 def proc_memory_maps(pid: int, /) -> list[tuple[str, str, str, int, int, int, int]]:
-    """One tuple per mapping: (address range "start-end" in hex,
+    """One tuple per mapping: (address range "0x1000-0x2000",
     permissions "rwx" with "-" for each missing, path or kind
     ("[default]", "[vnode]", ...), resident pages, private resident pages,
     reference count, shadow count). The counts are pages, not bytes."""

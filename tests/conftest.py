@@ -67,12 +67,14 @@ def child(tmp_path_factory):
 
 
 _libc = ctypes.CDLL(None)
-_libc.__errno_location.restype = ctypes.POINTER(ctypes.c_int)
+# glibc's name for the errno cell; FreeBSD's libc calls it __error.
+_errno_cell = getattr(_libc, "__errno_location", None) or _libc.__error
+_errno_cell.restype = ctypes.POINTER(ctypes.c_int)
 
 
 def leave_errno(err):
     """Leaves err in the C errno, as an earlier failed call would have."""
-    _libc.__errno_location().contents.value = err
+    _errno_cell().contents.value = err
 
 
 @pytest.fixture

@@ -33,6 +33,7 @@ shift
 # command on PATH, or a file pattern under /usr/local).
 PACKAGES='
 devel/gmake      build cmd  gmake
+shells/bash      build cmd  bash
 devel/cmake-core build cmd  cmake
 devel/pkgconf    build cmd  pkg-config
 devel/py-pytest  test  glob /usr/local/lib/python3.*/site-packages/pytest/__init__.py

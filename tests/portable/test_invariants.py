@@ -11,7 +11,7 @@ import time
 import pytest
 
 import _quarn_bsd as q
-from portable import ME
+from portable import ME, listening  # noqa: F401  (a fixture)
 
 
 def burn(seconds):

@@ -3,7 +3,7 @@
 import re
 
 import _quarn_bsd as q
-from portable import ME, tool
+from portable import ME, listening, tool  # noqa: F401  (a fixture)
 
 
 def test_ps_agrees_on_parent_and_name():
