@@ -50,6 +50,7 @@ def live_platform(request):
     _quarn_bsd.set_debug(False)
     yield
     standin.reset()
+    standin.alloc_fill(b"")
     _quarn_bsd.set_debug(False)
 
 
