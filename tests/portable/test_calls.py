@@ -1,6 +1,6 @@
 """Every function of the module called on this host, its result checked for
-shape and types. A spec is a type, a tuple of specs (a fixed tuple), a
-one-element list (a list of such), a dict {key type: value spec}, or a set
+shape and types. A shape is a type, a tuple of shapes (a fixed tuple), a
+one-element list (a list of such), a dict {key type: value shape}, or a set
 of alternatives."""
 
 import os
@@ -16,18 +16,18 @@ ADDR = {(STR, INT), (), STR}  # an inet pair, () for no remote, a UNIX path
 TIMES = (FLOAT,) * 5
 
 
-def shaped(value, spec):
-    if isinstance(spec, set):
-        return any(shaped(value, s) for s in spec)
-    if isinstance(spec, tuple):
-        return (type(value) is tuple and len(value) == len(spec)
-                and all(shaped(v, s) for v, s in zip(value, spec)))
-    if isinstance(spec, list):
-        return type(value) is list and all(shaped(v, spec[0]) for v in value)
-    if isinstance(spec, dict):
-        (ks, vs), = spec.items()
+def shaped(value, shape):
+    if isinstance(shape, set):
+        return any(shaped(value, s) for s in shape)
+    if isinstance(shape, tuple):
+        return (type(value) is tuple and len(value) == len(shape)
+                and all(shaped(v, s) for v, s in zip(value, shape)))
+    if isinstance(shape, list):
+        return type(value) is list and all(shaped(v, shape[0]) for v in value)
+    if isinstance(shape, dict):
+        (ks, vs), = shape.items()
         return type(value) is dict and all(shaped(k, ks) and shaped(v, vs) for k, v in value.items())
-    return type(value) is spec
+    return type(value) is shape
 
 
 def loopback():
@@ -36,7 +36,7 @@ def loopback():
 
 NOFILE = q.proc_getrlimit(ME, q.RLIMIT_NOFILE)
 
-# name, arguments (a callable where they depend on the host), result spec.
+# name, arguments (a callable where they depend on the host), result shape.
 CALLS = [
     ("set_debug", (False,), NONE),
     ("check_pid_range", (ME,), NONE),
@@ -96,28 +96,28 @@ def test_every_function_is_called():
         n for n, v in vars(q).items() if callable(v) and not isinstance(v, type))
 
 
-@pytest.mark.parametrize("name,args,spec", CALLS, ids=[c[0] for c in CALLS])
-def test_result_shape(name, args, spec):
+@pytest.mark.parametrize("name,args,shape", CALLS, ids=[c[0] for c in CALLS])
+def test_result_shape(name, args, shape):
     args = args() if callable(args) else args
     try:
         result = getattr(q, name)(*args)
     except NotImplementedError as e:
         assert name in ABSENT and str(e) == ABSENT[name]
         pytest.skip(f"this host has no such hardware: {e}")
-    assert shaped(result, spec), result
+    assert shaped(result, shape), result
     if name == "net_if_duplex_speed":
         assert len(result) == 2
 
 
-@pytest.mark.parametrize("spec,good,bad", [
+@pytest.mark.parametrize("shape,good,bad", [
     ((INT, STR), (1, "a"), (1, "a", 2)),
     ([(INT,)], [(1,), (2,)], [(1,), 2]),
     ({STR: INT}, {"a": 1}, {"a": 1.0}),
     ({INT, NONE}, None, "x"),
     (ADDR, (), ("h",)),
 ])
-def test_shape_checker_tells_apart(spec, good, bad):
-    assert shaped(good, spec) and not shaped(bad, spec)
+def test_shape_checker_tells_apart(shape, good, bad):
+    assert shaped(good, shape) and not shaped(bad, shape)
 
 
 def test_os_error_for_a_process_that_is_gone():
