@@ -18,6 +18,7 @@
 #include "host.h"
 #include "inject.h"
 #include "nomem.h"
+#include "record/keep.h"
 #include "live.h"
 
 namespace standin {
@@ -176,9 +177,11 @@ int devstat_getdevs(kvm_t *, statinfo *stats) try {
     } else {
         int err = standin::live_devices(records);
         if (err != 0) {
+            quarn_record::error("devstat_getdevs", "", err);
             errno = err;
             return -1;
         }
+        quarn_record::answer("devstat_getdevs", "", records.data(), records.size());
     }
     std::size_t held = records.size() / standin::record_size;
     devinfo *di = stats->dinfo;

@@ -10,6 +10,7 @@
 #include "if_bsd.h"
 #include "inject.h"
 #include "nomem.h"
+#include "record/keep.h"
 
 namespace standin {
 namespace {
@@ -113,6 +114,25 @@ int live_entries(std::vector<entry> &out) {
     return 0;
 }
 
+// Keeps a live list for a recording, as an injected list is given (below).
+void keep_entries(const std::vector<entry> &entries) {
+    std::string out;
+    auto field = [&out](const std::string &f) {
+        std::size_t n = f.size() < 255 ? f.size() : 255;
+        out += static_cast<char>(n);
+        out.append(f, 0, n);
+    };
+    for (const entry &e : entries) {
+        std::uint32_t flags = e.flags;
+        out.append(reinterpret_cast<const char *>(&flags), 4);
+        field(e.name);
+        field(e.addr);
+        field(e.netmask);
+        field(e.dstaddr);
+    }
+    quarn_record::answer("getifaddrs", "", out.data(), out.size());
+}
+
 // An injected list: entries of <u32 flags, u8 name length, name, then the
 // address, netmask and destination each as u8 length and bytes (0: none)>.
 // A cut entry ends the list.
@@ -146,58 +166,9 @@ bool is_link_local(const unsigned char *a) {
     return unicast || multicast;
 }
 
-}  // namespace
-}  // namespace standin
-
-namespace bsd {
-
-int getifaddrs(ifaddrs **ifap) try {
-    standin::log_call("getifaddrs", "", "call", 0);
-    if (ifap == nullptr) {
-        errno = EINVAL;
-        return -1;
-    }
-    std::vector<standin::entry> entries;
-    standin::step st;
-    if (standin::next_step("getifaddrs", "", st)) {
-        if (st.kind == standin::step::error) {
-            errno = st.err;
-            return -1;
-        }
-        standin::injected_entries(st.data(), entries);
-    } else if (int err = standin::live_entries(entries); err != 0) {
-        errno = err;
-        return -1;
-    }
-    *ifap = standin::lay_out(entries);
-    if (*ifap == nullptr && !entries.empty())
-        return -1;
-    return 0;
-} catch (const std::bad_alloc &) {
-    return standin::no_memory(-1);
-}
-
-void freeifaddrs(ifaddrs *ifp) {
-    standin::log_call("freeifaddrs", "", "call", 0);
-    std::free(ifp);
-}
-
-int getnameinfo(const sockaddr *sa, unsigned int salen, char *host, std::size_t hostlen,
-                char *serv, std::size_t servlen, int flags) try {
-    int family = sa == nullptr ? -1 : sa->sa_family;
-    std::string key = std::to_string(family);
-    standin::log_call("getnameinfo", key, "call", salen);
-    standin::step st;
-    if (standin::next_step("getnameinfo", key, st)) {
-        if (st.kind == standin::step::error)
-            return st.err != 0 ? st.err : eai_fail;
-        const std::string &text = st.data();
-        if (host == nullptr || text.size() >= hostlen)
-            return eai_overflow;
-        std::memcpy(host, text.data(), text.size());
-        host[text.size()] = '\0';
-        return 0;
-    }
+int live_nameinfo(int family, const bsd::sockaddr *sa, unsigned int salen, char *host,
+                  std::size_t hostlen, char *serv, std::size_t servlen, int flags) {
+    using namespace bsd;  // the platform's names, as in the calls below
     if (sa == nullptr)
         return eai_fail;
     char text[ni_maxhost];
@@ -248,6 +219,69 @@ int getnameinfo(const sockaddr *sa, unsigned int salen, char *host, std::size_t 
             return eai_overflow;
     }
     return 0;
+}
+
+}  // namespace
+}  // namespace standin
+
+namespace bsd {
+
+int getifaddrs(ifaddrs **ifap) try {
+    standin::log_call("getifaddrs", "", "call", 0);
+    if (ifap == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::vector<standin::entry> entries;
+    standin::step st;
+    if (standin::next_step("getifaddrs", "", st)) {
+        if (st.kind == standin::step::error) {
+            errno = st.err;
+            return -1;
+        }
+        standin::injected_entries(st.data(), entries);
+    } else if (int err = standin::live_entries(entries); err != 0) {
+        quarn_record::error("getifaddrs", "", err);
+        errno = err;
+        return -1;
+    } else if (quarn_record::on()) {
+        standin::keep_entries(entries);
+    }
+    *ifap = standin::lay_out(entries);
+    if (*ifap == nullptr && !entries.empty())
+        return -1;
+    return 0;
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
+}
+
+void freeifaddrs(ifaddrs *ifp) {
+    standin::log_call("freeifaddrs", "", "call", 0);
+    std::free(ifp);
+}
+
+int getnameinfo(const sockaddr *sa, unsigned int salen, char *host, std::size_t hostlen,
+                char *serv, std::size_t servlen, int flags) try {
+    int family = sa == nullptr ? -1 : sa->sa_family;
+    std::string key = std::to_string(family);
+    standin::log_call("getnameinfo", key, "call", salen);
+    standin::step st;
+    if (standin::next_step("getnameinfo", key, st)) {
+        if (st.kind == standin::step::error)
+            return st.err != 0 ? st.err : eai_fail;
+        const std::string &text = st.data();
+        if (host == nullptr || text.size() >= hostlen)
+            return eai_overflow;
+        std::memcpy(host, text.data(), text.size());
+        host[text.size()] = '\0';
+        return 0;
+    }
+    int rc = standin::live_nameinfo(family, sa, salen, host, hostlen, serv, servlen, flags);
+    if (rc != 0)
+        quarn_record::error("getnameinfo", key, rc);
+    else if (host != nullptr && hostlen > 0)
+        quarn_record::answer("getnameinfo", key, host, std::strlen(host));
+    return rc;
 } catch (const std::bad_alloc &) {
     return eai_memory;
 }

@@ -9,6 +9,7 @@
 #include "if_bsd.h"
 #include "inject.h"
 #include "nomem.h"
+#include "record/keep.h"
 
 namespace standin {
 namespace {
@@ -141,9 +142,16 @@ int ioctl(int fd, unsigned long request, void *arg) try {
     }
     int err = named ? standin::live_request(fd, request, name, arg) : ENXIO;
     if (err != 0) {
+        quarn_record::error("ioctl", key, err);
         errno = err;
         return -1;
     }
+    // What follows the name, short of a media request's list pointer: the
+    // caller's own address, which a replay must not put back.
+    std::size_t end = request == bsd::siocgifmedia ? offsetof(bsd::ifmediareq, ifm_ulist)
+                                                   : sizeof(bsd::ifreq);
+    quarn_record::answer("ioctl", key, static_cast<const char *>(arg) + bsd::ifnamsiz,
+                         end - bsd::ifnamsiz);
     return 0;
 } catch (const std::bad_alloc &) {
     return standin::no_memory(-1);

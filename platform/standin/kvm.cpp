@@ -24,6 +24,7 @@
 #include "proc_id.h"
 #include "inject.h"
 #include "nomem.h"
+#include "record/keep.h"
 #include "owners.h"
 #include "live.h"
 
@@ -283,6 +284,11 @@ kinfo_proc *kvm_getprocs(kvm_t *kd, int op, int arg, int *cnt) {
             else
                 err = standin::read_procs(op, arg, kd->procs);
             failed = err != 0;
+            if (failed)
+                quarn_record::error("kvm_getprocs", key, err);
+            else
+                quarn_record::answer("kvm_getprocs", key, kd->procs.data(),
+                                     kd->procs.size() * sizeof(kinfo_proc));
         }
     } catch (const std::bad_alloc &) {
         err = ENOMEM;
@@ -331,6 +337,11 @@ char **kvm_getenvv(kvm_t *kd, const kinfo_proc *p, int nchr) {
             // Another user's environment: the host says EACCES, FreeBSD EPERM.
             if (err == EACCES)
                 err = EPERM;
+            if (err != 0)
+                quarn_record::error("kvm_getenvv", key, err);
+            else
+                quarn_record::answer("kvm_getenvv", key, kd->env_text.data(),
+                                     kd->env_text.size());
         }
         failed = failed || err != 0;
         if (!failed) {
@@ -388,11 +399,15 @@ int kvm_getswapinfo(kvm_t *kd, kvm_swap *swap_ary, int swap_max, int flags) try 
     }
     std::vector<standin::swap_device> devs;
     if (!standin::live_swap_devices(devs)) {
+        quarn_record::error("kvm_getswapinfo", "", EIO);
         std::snprintf(kd->errbuf, sizeof(kd->errbuf), "cannot read the swap table");
         errno = EIO;
         return -1;
     }
-    return standin::fill_swapinfo(devs, swap_ary, swap_max);
+    int n = standin::fill_swapinfo(devs, swap_ary, swap_max);
+    quarn_record::answer_value("kvm_getswapinfo", "", n, swap_ary,
+                               static_cast<std::size_t>(swap_max) * sizeof(kvm_swap));
+    return n;
 } catch (const std::bad_alloc &) {
     return standin::no_memory(-1);
 }

@@ -21,6 +21,7 @@
 #include "host.h"
 #include "libutil.h"
 #include "nomem.h"
+#include "record/keep.h"
 #include "live.h"
 #include "sockets.h"
 
@@ -378,7 +379,9 @@ kinfo_file *kinfo_getfile(pid_t pid, int *cntp) try {
             return standin::fail<kinfo_file>(st.err);
         return standin::injected_table<kinfo_file>(st, cntp);
     }
-    return standin::live_getfile(pid, cntp);
+    kinfo_file *files = standin::live_getfile(pid, cntp);
+    standin::keep_table("kinfo_getfile", key, files, cntp);
+    return files;
 } catch (const std::bad_alloc &) {
     return standin::no_memory(static_cast<kinfo_file *>(nullptr));
 }

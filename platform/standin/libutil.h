@@ -12,6 +12,7 @@
 
 #include "inject.h"
 #include "owners.h"
+#include "record/keep.h"
 
 namespace standin {
 
@@ -85,6 +86,17 @@ template <class T> class entry_array {
     std::size_t count_ = 0;
     std::size_t cap_ = 0;
 };
+
+// Keeps a live table for a recording: its entries, or the failure.
+template <class T> void keep_table(const char *call, const std::string &key, const T *table,
+                                   const int *cntp) {
+    if (!quarn_record::on())
+        return;
+    if (table == nullptr)
+        quarn_record::error(call, key, errno);
+    else
+        quarn_record::answer(call, key, table, static_cast<std::size_t>(*cntp) * sizeof(T));
+}
 
 // Copies an injected table into a heap array of its own. A count claimed
 // beyond the bytes given still has zeroed entries behind it, as the real

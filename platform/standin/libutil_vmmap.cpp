@@ -15,6 +15,7 @@
 #include "host.h"
 #include "libutil.h"
 #include "nomem.h"
+#include "record/keep.h"
 
 namespace standin {
 namespace {
@@ -286,7 +287,9 @@ kinfo_vmentry *kinfo_getvmmap(pid_t pid, int *cntp) try {
             return standin::fail<kinfo_vmentry>(st.err);
         return standin::injected_table<kinfo_vmentry>(st, cntp);
     }
-    return standin::live_getvmmap(pid, cntp);
+    kinfo_vmentry *maps = standin::live_getvmmap(pid, cntp);
+    standin::keep_table("kinfo_getvmmap", key, maps, cntp);
+    return maps;
 } catch (const std::bad_alloc &) {
     return standin::no_memory(static_cast<kinfo_vmentry *>(nullptr));
 }

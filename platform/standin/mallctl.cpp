@@ -16,6 +16,7 @@
 
 #include "freebsd.h"
 #include "inject.h"
+#include "record/keep.h"
 
 namespace standin {
 namespace {
@@ -130,7 +131,14 @@ int mallctl(const char *name, void *oldp, std::size_t *oldlenp, void *newp, std:
         }
         return st.has_value ? static_cast<int>(st.value) : 0;
     }
-    return standin::live_mallctl(name, oldp, oldlenp, newp, newlen);
+    int rc = standin::live_mallctl(name, oldp, oldlenp, newp, newlen);
+    if (rc != 0)
+        quarn_record::error("mallctl", name, rc);
+    else if (oldp != nullptr && oldlenp != nullptr)
+        quarn_record::answer("mallctl", name, oldp, *oldlenp);
+    else
+        quarn_record::answer("mallctl", name, nullptr, 0);
+    return rc;
 } catch (const std::bad_alloc &) {
     return EAGAIN;  // the library's answer when an allocation fails
 }

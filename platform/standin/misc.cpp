@@ -10,6 +10,37 @@
 #include "host.h"
 #include "inject.h"
 #include "nomem.h"
+#include "record/keep.h"
+
+namespace standin {
+namespace {
+
+int live_kill(pid_t pid, int sig) {
+    // Only the null signal passes to the host: the module never sends others.
+    if (sig != 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    int rc = ::kill(pid, 0);
+    int err = errno;
+    if (rc == -1 && err != EPERM)
+        return -1;
+    // A thread of another process is no process here.
+    if (!is_process(pid)) {
+        errno = ESRCH;
+        return -1;
+    }
+    errno = err;
+    return rc;
+}
+
+void keep_result(const char *call, const std::string &key, long rc) {
+    if (quarn_record::on())
+        quarn_record::result(call, key, rc);
+}
+
+}  // namespace
+}  // namespace standin
 
 namespace bsd {
 
@@ -24,21 +55,8 @@ int kill(pid_t pid, int sig) try {
         }
         return 0;
     }
-    // Only the null signal passes to the host: the module never sends others.
-    if (sig != 0) {
-        errno = EINVAL;
-        return -1;
-    }
-    int rc = ::kill(pid, 0);
-    int err = errno;
-    if (rc == -1 && err != EPERM)
-        return -1;
-    // A thread of another process is no process here.
-    if (!standin::is_process(pid)) {
-        errno = ESRCH;
-        return -1;
-    }
-    errno = err;
+    int rc = standin::live_kill(pid, sig);
+    standin::keep_result("kill", key, rc);
     return rc;
 } catch (const std::bad_alloc &) {
     return standin::no_memory(-1);
@@ -55,10 +73,13 @@ long sysconf(int name) {
         }
         return st.value;
     }
+    long rc = -1;
     if (name == sc_pagesize)
-        return ::sysconf(_SC_PAGESIZE);
-    errno = EINVAL;
-    return -1;
+        rc = ::sysconf(_SC_PAGESIZE);
+    else
+        errno = EINVAL;
+    standin::keep_result("sysconf", key, rc);
+    return rc;
 }
 
 std::size_t strlcat(char *dst, const char *src, std::size_t size) {

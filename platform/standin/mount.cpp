@@ -19,6 +19,7 @@
 #include "host.h"
 #include "inject.h"
 #include "nomem.h"
+#include "record/keep.h"
 
 namespace standin {
 namespace {
@@ -201,7 +202,15 @@ int getfsstat(statfs *buf, long bufsize, int mode) try {
         }
         return standin::injected_getfsstat(st, buf, bufsize);
     }
-    return standin::live_getfsstat(buf, bufsize, mode);
+    int n = standin::live_getfsstat(buf, bufsize, mode);
+    if (quarn_record::on()) {
+        if (n >= 0 && buf != nullptr)
+            quarn_record::answer_value("getfsstat", "", n, buf,
+                                       static_cast<std::size_t>(n) * sizeof(statfs));
+        else
+            quarn_record::result("getfsstat", "", n);
+    }
+    return n;
 } catch (const std::bad_alloc &) {
     return standin::no_memory(-1);
 }

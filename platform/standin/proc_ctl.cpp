@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@
 #include "proc_id.h"
 #include "inject.h"
 #include "nomem.h"
+#include "record/keep.h"
+#include "replay.h"
 
 namespace standin {
 namespace {
@@ -77,28 +80,37 @@ bool injected(const char *call, const std::string &key, step &st) {
     return next_step(call, key, st);
 }
 
-}  // namespace
-}  // namespace standin
-
-namespace bsd {
-
-// Injected under the ID: an answer is the mask's bytes (the rest zero), an
-// error fails with its errno.
-int cpuset_getaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t setsize,
-                       cpuset_t *mask) try {
+// Under replay a new mask is what the process's mask reads from now on; a
+// mask without a CPU is refused as FreeBSD refuses it. -1: not replaying.
+int replay_affinity(bsd::id_t id, std::size_t setsize, const bsd::cpuset_t *mask) {
+    using namespace bsd;  // the platform's names, as in the calls below
     std::string key = std::to_string(id);
-    standin::log_call("cpuset_getaffinity", key, "call", setsize);
-    standin::step st;
-    if (standin::injected("cpuset_getaffinity", key, st)) {
-        if (st.kind == standin::step::error) {
-            errno = st.err;
-            return -1;
-        }
-        std::memset(mask, 0, setsize);
-        std::size_t n = st.data().size() < setsize ? st.data().size() : setsize;
-        std::memcpy(mask, st.data().data(), n);
-        return 0;
-    }
+    if (int err = replay_has("cpuset_getaffinity", key); err != 0)
+        return err;
+    const auto *bytes = reinterpret_cast<const char *>(mask);
+    bool any = false;
+    for (std::size_t i = 0; i < setsize; i++)
+        any = any || bytes[i] != 0;
+    if (!any)
+        return EDEADLK;
+    step st;
+    st.kind = step::answer;
+    st.bytes = std::make_shared<const std::string>(bytes, setsize);
+    return replay_set("cpuset_getaffinity", key, std::move(st));
+}
+
+// Under replay a new nice value is what the process's priority reads.
+int replay_priority(int who, int prio) {
+    step st;
+    st.kind = step::answer;
+    st.value = prio;
+    st.has_value = true;
+    return replay_set("getpriority", std::to_string(who), std::move(st));
+}
+
+int live_getaffinity(bsd::cpulevel_t level, bsd::cpuwhich_t which, bsd::id_t id, std::size_t setsize,
+                     bsd::cpuset_t *mask) {
+    using namespace bsd;  // the platform's names, as in the calls below
     if (level != CPU_LEVEL_WHICH || which != CPU_WHICH_PID) {
         errno = EINVAL;
         return -1;
@@ -122,24 +134,11 @@ int cpuset_getaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t 
             bytes[cpu / 8] |= static_cast<unsigned char>(1u << (cpu % 8));
     }
     return 0;
-} catch (const std::bad_alloc &) {
-    return standin::no_memory(-1);
 }
 
-// Injected under the ID: an answer succeeds without changing anything, an
-// error fails with its errno.
-int cpuset_setaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t setsize,
-                       const cpuset_t *mask) try {
-    std::string key = std::to_string(id);
-    standin::log_call("cpuset_setaffinity", key, "call", setsize);
-    standin::step st;
-    if (standin::injected("cpuset_setaffinity", key, st)) {
-        if (st.kind == standin::step::error) {
-            errno = st.err;
-            return -1;
-        }
-        return 0;
-    }
+int live_setaffinity(bsd::cpulevel_t level, bsd::cpuwhich_t which, bsd::id_t id, std::size_t setsize,
+                    const bsd::cpuset_t *mask) {
+    using namespace bsd;  // the platform's names, as in the calls below
     if (level != CPU_LEVEL_WHICH || which != CPU_WHICH_PID) {
         errno = EINVAL;
         return -1;
@@ -147,6 +146,10 @@ int cpuset_setaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t 
     if (setsize > standin::max_setsize) {
         errno = ERANGE;
         return -1;
+    }
+    if (int err = replay_affinity(id, setsize, mask); err >= 0) {
+        errno = err;
+        return err == 0 ? 0 : -1;
     }
     // A short mask is welcome: the CPUs beyond it are clear.
     cpu_set_t host;
@@ -180,6 +183,95 @@ int cpuset_setaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t 
         return -1;
     }
     return 0;
+}
+
+int live_getpriority(int which, int who) {
+    using namespace bsd;  // the platform's names, as in the calls below
+    if (which != prio_process)
+        return ::getpriority(static_cast<__priority_which_t>(which), static_cast<::id_t>(who));
+    int pid = standin::process_of(who, 0);
+    if (pid == 0) {
+        errno = ESRCH;
+        return -1;
+    }
+    return ::getpriority(PRIO_PROCESS, static_cast<::id_t>(pid));
+}
+
+int live_setpriority(int which, int who, int prio) {
+    using namespace bsd;  // the platform's names, as in the calls below
+    if (which != prio_process)
+        return ::setpriority(static_cast<__priority_which_t>(which), static_cast<::id_t>(who),
+                             prio);
+    int pid = replaying() ? who : standin::process_of(who, 0);
+    if (pid == 0) {
+        errno = ESRCH;
+        return -1;
+    }
+    // FreeBSD holds a nice value to -20..20; the host's highest is 19.
+    prio = prio < prio_min ? prio_min : prio > prio_max ? prio_max : prio;
+    if (int err = replay_priority(who, prio); err >= 0) {
+        errno = err;
+        return err == 0 ? 0 : -1;
+    }
+    int err = standin::for_each_thread(pid, [&](int tid) {
+        return ::setpriority(PRIO_PROCESS, static_cast<::id_t>(tid), prio);
+    });
+    if (err != 0) {
+        errno = err;
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+}  // namespace standin
+
+namespace bsd {
+
+// Injected under the ID: an answer is the mask's bytes (the rest zero), an
+// error fails with its errno.
+int cpuset_getaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t setsize,
+                       cpuset_t *mask) try {
+    std::string key = std::to_string(id);
+    standin::log_call("cpuset_getaffinity", key, "call", setsize);
+    standin::step st;
+    if (standin::injected("cpuset_getaffinity", key, st)) {
+        if (st.kind == standin::step::error) {
+            errno = st.err;
+            return -1;
+        }
+        std::memset(mask, 0, setsize);
+        std::size_t n = st.data().size() < setsize ? st.data().size() : setsize;
+        std::memcpy(mask, st.data().data(), n);
+        return 0;
+    }
+    int rc = standin::live_getaffinity(level, which, id, setsize, mask);
+    if (quarn_record::on()) {
+        if (rc == 0)
+            quarn_record::answer("cpuset_getaffinity", key, mask, setsize);
+        else
+            quarn_record::result("cpuset_getaffinity", key, rc);
+    }
+    return rc;
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
+}
+
+// Injected under the ID: an answer succeeds without changing anything, an
+// error fails with its errno.
+int cpuset_setaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t setsize,
+                       const cpuset_t *mask) try {
+    std::string key = std::to_string(id);
+    standin::log_call("cpuset_setaffinity", key, "call", setsize);
+    standin::step st;
+    if (standin::injected("cpuset_setaffinity", key, st)) {
+        if (st.kind == standin::step::error) {
+            errno = st.err;
+            return -1;
+        }
+        return 0;
+    }
+    return standin::live_setaffinity(level, which, id, setsize, mask);
 } catch (const std::bad_alloc &) {
     return standin::no_memory(-1);
 }
@@ -197,14 +289,10 @@ int getpriority(int which, int who) try {
         }
         return static_cast<int>(st.value);
     }
-    if (which != prio_process)
-        return ::getpriority(static_cast<__priority_which_t>(which), static_cast<::id_t>(who));
-    int pid = standin::process_of(who, 0);
-    if (pid == 0) {
-        errno = ESRCH;
-        return -1;
-    }
-    return ::getpriority(PRIO_PROCESS, static_cast<::id_t>(pid));
+    int rc = standin::live_getpriority(which, who);
+    if (quarn_record::on())
+        quarn_record::result("getpriority", key, rc);
+    return rc;
 } catch (const std::bad_alloc &) {
     return standin::no_memory(-1);
 }
@@ -222,24 +310,7 @@ int setpriority(int which, int who, int prio) try {
         }
         return 0;
     }
-    if (which != prio_process)
-        return ::setpriority(static_cast<__priority_which_t>(which), static_cast<::id_t>(who),
-                             prio);
-    int pid = standin::process_of(who, 0);
-    if (pid == 0) {
-        errno = ESRCH;
-        return -1;
-    }
-    // FreeBSD holds a nice value to -20..20; the host's highest is 19.
-    prio = prio < prio_min ? prio_min : prio > prio_max ? prio_max : prio;
-    int err = standin::for_each_thread(pid, [&](int tid) {
-        return ::setpriority(PRIO_PROCESS, static_cast<::id_t>(tid), prio);
-    });
-    if (err != 0) {
-        errno = err;
-        return -1;
-    }
-    return 0;
+    return standin::live_setpriority(which, who, prio);
 } catch (const std::bad_alloc &) {
     return standin::no_memory(-1);
 }

@@ -4,12 +4,15 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "freebsd.h"
 #include "inject.h"
 #include "live.h"
 #include "nomem.h"
+#include "record/keep.h"
+#include "replay.h"
 #include "sockets.h"
 
 namespace standin {
@@ -143,6 +146,36 @@ const char *op_of(const void *oldp, const void *newp) {
 // Refuses a new value: the parameter is read-only here.
 int no_write(const void *, std::size_t) { return EPERM; }
 
+template <class Live>
+int live_answer(void *oldp, std::size_t *oldlenp, Live live);
+
+// Keeps a live answer for a recording. A buffer that proved too short keeps
+// only its size and one byte more: what it held is the caller's memory, and
+// the caller reads none of it after ENOMEM.
+void keep(const std::string &key, const void *oldp, const std::size_t *oldlenp, int rc) {
+    int err = errno;
+    if (rc != 0 && err != ENOMEM)
+        quarn_record::error("sysctl", key, err);
+    else if (oldlenp == nullptr)
+        quarn_record::answer("sysctl", key, nullptr, 0);
+    else if (oldp == nullptr)
+        quarn_record::measure("sysctl", key, *oldlenp);
+    else if (rc != 0)
+        quarn_record::answer("sysctl", key, std::string(*oldlenp + 1, '\0').data(),
+                             *oldlenp + 1);
+    else
+        quarn_record::answer("sysctl", key, oldp, *oldlenp);
+    errno = err;
+}
+
+// A write under replay: the parameter answers the new value from now on.
+int replay_write(const std::string &key, const void *newp, std::size_t newlen) {
+    step st;
+    st.kind = step::answer;
+    st.bytes = std::make_shared<const std::string>(static_cast<const char *>(newp), newlen);
+    return replay_set("sysctl", key, std::move(st));
+}
+
 template <class Live, class Write = decltype(&no_write)>
 int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void *newp,
            std::size_t newlen, Live live, Write write = no_write) {
@@ -154,6 +187,11 @@ int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void 
             errno = st.err;
             return -1;
         }
+        // A replayed measure reports the size the machine reported.
+        if (st.measure >= 0 && oldp == nullptr && oldlenp != nullptr) {
+            *oldlenp = static_cast<std::size_t>(st.measure);
+            return 0;
+        }
         int rc = deliver(st.data(), oldp, oldlenp);
         // A value claims a length of its own: a kernel that says it wrote
         // more than the buffer holds, which callers must refuse.
@@ -164,6 +202,10 @@ int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void 
     // A plain write goes to the writable parameters; reading the old value
     // while writing a new one is not offered.
     if (newp != nullptr && oldlenp == nullptr) {
+        if (int err = replay_write(key, newp, newlen); err >= 0) {
+            errno = err;
+            return err == 0 ? 0 : -1;
+        }
         int err = write(newp, newlen);
         if (err != 0) {
             errno = err;
@@ -175,6 +217,14 @@ int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void 
         errno = EPERM;
         return -1;
     }
+    int rc = live_answer(oldp, oldlenp, live);
+    if (quarn_record::on())
+        keep(key, oldp, oldlenp, rc);
+    return rc;
+}
+
+template <class Live>
+int live_answer(void *oldp, std::size_t *oldlenp, Live live) {
     std::string data;
     room = oldp != nullptr && oldlenp != nullptr ? *oldlenp : SIZE_MAX;
     target = oldlenp != nullptr ? static_cast<char *>(oldp) : nullptr;
