@@ -12,7 +12,7 @@
 
 namespace {
 
-enum kind : std::uint8_t { k_answer = 1, k_error = 2, k_measure = 3 };
+enum kind : std::uint8_t { k_answer = 1, k_error = 2, k_measure = 3, k_again = 4 };
 
 // A run of equal answers to one key: a table asked for many times over
 // while nothing changes is kept once.
@@ -20,17 +20,21 @@ struct run {
     kind what;
     bool has_value;
     std::int64_t number;  // the value, errno or measured size
-    std::string bytes;
+    std::string bytes;    // empty for k_again: the bytes of the answer before
     std::uint32_t repeat;
 
-    bool same(kind w, bool hv, std::int64_t n, std::string_view b) const {
-        return what == w && has_value == hv && number == n && bytes == b;
+    bool same(kind w, bool hv, std::int64_t n) const {
+        return what == w && has_value == hv && number == n && bytes.empty();
     }
 };
 
+// The runs of one key. A table read between failed reads is often the one
+// read the time before: it is kept once, its later runs say "again".
 struct key_runs {
     std::string call, key;
     std::vector<run> runs;
+    std::string last;  // the bytes of the last answer
+    bool has_last = false;
 };
 
 // A run may not grow past what the file's repeat count holds; a recording
@@ -66,19 +70,25 @@ void keep(const char *call, const std::string &key, kind what, bool has_value,
         std::string name = std::string(call) + '\0' + key;
         auto [it, added] = s.at.emplace(name, s.keys.size());
         if (added)
-            s.keys.push_back({call, key, {}});
-        std::vector<run> &runs = s.keys[it->second].runs;
-        if (!runs.empty() && runs.back().same(what, has_value, number, bytes) &&
-            runs.back().repeat < repeat_limit) {
-            runs.back().repeat++;
+            s.keys.push_back({call, key, {}, {}, false});
+        key_runs &k = s.keys[it->second];
+        if (what == k_answer && k.has_last && k.last == bytes) {
+            what = k_again;
+        } else if (what == k_answer) {
+            k.last = bytes;
+            k.has_last = true;
+        }
+        if (what != k_answer && !k.runs.empty() && k.runs.back().same(what, has_value, number) &&
+            k.runs.back().repeat < repeat_limit) {
+            k.runs.back().repeat++;
             return;
         }
-        s.kept += bytes.size() + sizeof(run);
+        s.kept += (what == k_answer ? 2 * bytes.size() : 0) + sizeof(run);
         if (s.kept > kept_limit) {
             s.failed = true;
             return;
         }
-        runs.push_back({what, has_value, number, std::string(bytes), 1});
+        k.runs.push_back({what, has_value, number, std::string(what == k_answer ? bytes : ""), 1});
     } catch (const std::bad_alloc &) {
         s.failed = true;
     }
@@ -100,14 +110,16 @@ void lay_out(std::string &out, const key_runs &k) {
     for (const run &r : k.runs) {
         put(body, r.what, 1);
         put(body, r.repeat, 4);
-        if (r.what == k_answer) {
+        if (r.what == k_answer || r.what == k_again) {
             put(body, r.has_value ? 1 : 0, 1);
             put(body, static_cast<std::uint64_t>(r.number), 8);
+        }
+        if (r.what == k_answer) {
             put(body, r.bytes.size(), 4);
             body += r.bytes;
         } else if (r.what == k_error) {
             put(body, static_cast<std::uint32_t>(r.number), 4);
-        } else {
+        } else if (r.what == k_measure) {
             put(body, static_cast<std::uint64_t>(r.number), 8);
         }
     }

@@ -15,7 +15,8 @@ constexpr std::size_t header_size = 16;
 // Bounds on what a file may claim, so that no claim drives an allocation
 // or a loop beyond the data: the body, one record, one key's runs, all runs.
 constexpr std::uint64_t body_limit = std::uint64_t(512) << 20;
-constexpr std::uint64_t record_limit = std::uint64_t(64) << 20;
+constexpr std::uint64_t record_limit = std::uint64_t(256) << 20;
+constexpr std::size_t answer_limit = std::size_t(64) << 20;
 constexpr std::uint32_t runs_limit = 1u << 20;
 constexpr std::size_t total_runs_limit = std::size_t(1) << 22;
 constexpr std::uint64_t measure_limit = std::uint64_t(1) << 30;
@@ -23,7 +24,7 @@ constexpr std::size_t call_limit = 64, key_limit = 1024;
 constexpr int errno_limit = 4096;
 
 enum : std::uint8_t { r_end = 0, r_meta = 1, r_key = 2, r_results = 3 };
-enum : std::uint8_t { k_answer = 1, k_error = 2, k_measure = 3 };
+enum : std::uint8_t { k_answer = 1, k_error = 2, k_measure = 3, k_again = 4 };
 
 // Little-endian reads that never pass the end: a failed read leaves ok false.
 struct cursor {
@@ -73,23 +74,33 @@ bool good_call(std::string_view call) {
     return true;
 }
 
-bool read_run(cursor &c, replay_run &run, std::string &err) {
+// last: the bytes of the key's answer before, for an answer given again.
+bool read_run(cursor &c, replay_run &run, std::shared_ptr<const std::string> &last,
+              bool &has_last, std::string &err) {
     std::uint64_t kind = c.num(1);
     std::uint64_t repeat = c.num(4);
     if (c.ok && (repeat == 0 || repeat > 0x7fffffff))
         return corrupt(err, "a repeat count of " + std::to_string(repeat));
     run.repeat = static_cast<std::uint32_t>(repeat);
-    if (kind == k_answer) {
+    if (kind == k_answer || kind == k_again) {
         std::uint64_t flags = c.num(1);
         std::int64_t value = static_cast<std::int64_t>(c.num(8));
-        std::string_view bytes = c.text(c.num(4));
+        std::string_view bytes = kind == k_answer ? c.text(c.num(4)) : std::string_view();
         if (c.ok && flags > 1)
             return corrupt(err, "answer flags " + std::to_string(flags));
+        if (c.ok && kind == k_again && !has_last)
+            return corrupt(err, "an answer given again before it was given");
+        if (c.ok && bytes.size() > answer_limit)
+            return corrupt(err, "an answer of " + std::to_string(bytes.size()) +
+                                    " bytes, over the limit of 64 MiB");
         run.st.kind = step::answer;
         run.st.has_value = flags == 1;
         run.st.value = value;
-        if (!bytes.empty())
-            run.st.bytes = std::make_shared<const std::string>(bytes);
+        if (kind == k_answer && c.ok) {
+            last = bytes.empty() ? nullptr : std::make_shared<const std::string>(bytes);
+            has_last = true;
+        }
+        run.st.bytes = last;
     } else if (kind == k_error) {
         std::int64_t e = static_cast<std::int32_t>(c.num(4));
         if (c.ok && (e < 0 || e >= errno_limit))
@@ -140,8 +151,10 @@ bool read_key(std::string_view rec, replay_keys &out, std::size_t &total, std::s
     total += static_cast<std::size_t>(n);
     replay_key k;
     k.runs.resize(static_cast<std::size_t>(n));
+    std::shared_ptr<const std::string> last;
+    bool has_last = false;
     for (replay_run &run : k.runs)
-        if (!read_run(c, run, err))
+        if (!read_run(c, run, last, has_last, err))
             return false;
     if (c.left() != 0)
         return corrupt(err, "bytes left over in a key record");
@@ -193,7 +206,7 @@ bool read_recording_body(std::string_view body, replay_keys &out, std::string &e
             return fail(err, "recording is cut short");
         if (len > record_limit)
             return corrupt(err, "a record of " + std::to_string(len) +
-                                    " bytes, over the limit of 64 MiB");
+                                    " bytes, over the limit of 256 MiB");
         std::string_view rec = c.text(len);
         if (!c.ok)
             return fail(err, "recording is cut short");

@@ -149,20 +149,17 @@ int no_write(const void *, std::size_t) { return EPERM; }
 template <class Live>
 int live_answer(void *oldp, std::size_t *oldlenp, Live live);
 
-// Keeps a live answer for a recording. A buffer that proved too short keeps
-// only its size and one byte more: what it held is the caller's memory, and
-// the caller reads none of it after ENOMEM.
+// Keeps a live answer for a recording. A buffer that proved too short is
+// kept as its ENOMEM alone: what it holds then is no answer to read (the
+// caller grows it and asks again), and may be the caller's own memory.
 void keep(const std::string &key, const void *oldp, const std::size_t *oldlenp, int rc) {
     int err = errno;
-    if (rc != 0 && err != ENOMEM)
+    if (rc != 0)
         quarn_record::error("sysctl", key, err);
     else if (oldlenp == nullptr)
         quarn_record::answer("sysctl", key, nullptr, 0);
     else if (oldp == nullptr)
         quarn_record::measure("sysctl", key, *oldlenp);
-    else if (rc != 0)
-        quarn_record::answer("sysctl", key, std::string(*oldlenp + 1, '\0').data(),
-                             *oldlenp + 1);
     else
         quarn_record::answer("sysctl", key, oldp, *oldlenp);
     errno = err;

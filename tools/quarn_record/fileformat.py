@@ -1,0 +1,115 @@
+"""The recording file: a 16-byte header, then one zlib stream holding the
+body's records. See docs/recording.md."""
+
+import json
+import struct
+import zlib
+
+MAGIC = b"QUARNREC"
+VERSION = 1
+END, META, KEY, RESULTS = 0, 1, 2, 3
+BODY_LIMIT = 512 << 20
+RECORD_LIMIT = 256 << 20
+FILE_LIMIT = 512 << 20
+
+
+class RecordingError(Exception):
+    """A file that is no good recording; the message says why."""
+
+
+def record(rtype, payload):
+    if len(payload) > RECORD_LIMIT:
+        raise RecordingError("a record of %d bytes, over the limit of 256 MiB" % len(payload))
+    return struct.pack("<BI", rtype, len(payload)) + payload
+
+
+def write(path, keys, meta, results):
+    """keys: the key records as the module lays them out; meta a dict;
+    results the list of encoded calls and outcomes."""
+    body = (record(META, json.dumps(meta, sort_keys=True).encode()) + keys +
+            record(RESULTS, json.dumps(results, separators=(",", ":")).encode()) +
+            record(END, b""))
+    if len(body) > BODY_LIMIT:
+        raise RecordingError("a body of %d bytes, over the limit of 512 MiB" % len(body))
+    data = MAGIC + struct.pack("<II", VERSION, len(body)) + zlib.compress(body, 9)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def _inflate(packed, size):
+    z = zlib.decompressobj()
+    try:
+        body = z.decompress(packed, size + 1)
+    except zlib.error as e:
+        raise RecordingError("recording is corrupt: %s" % e) from None
+    if not z.eof and len(body) < size:
+        raise RecordingError("recording is cut short")
+    if not z.eof or len(body) != size or z.unused_data or z.unconsumed_tail:
+        raise RecordingError(
+            "recording is corrupt: the compressed body does not give the size it states")
+    return body
+
+
+def split(data):
+    """The body's records as (type, payload) pairs; the header checked."""
+    if data[:8] != MAGIC:
+        raise RecordingError("not a recording (no QUARNREC header)")
+    if len(data) < 16:
+        raise RecordingError("recording is cut short")
+    version, size = struct.unpack_from("<II", data, 8)
+    if version != VERSION:
+        raise RecordingError("recording version %d is not supported "
+                             "(this build reads version %d)" % (version, VERSION))
+    if size > BODY_LIMIT:
+        raise RecordingError("recording is corrupt: a body of %d bytes, "
+                             "over the limit of 512 MiB" % size)
+    body = _inflate(data[16:], size)
+    out, pos = [], 0
+    while True:
+        if len(body) - pos < 5:
+            raise RecordingError("recording is cut short")
+        rtype, n = struct.unpack_from("<BI", body, pos)
+        pos += 5
+        if n > RECORD_LIMIT:
+            raise RecordingError("recording is corrupt: a record of %d bytes, "
+                                 "over the limit of 256 MiB" % n)
+        if n > len(body) - pos:
+            raise RecordingError("recording is cut short")
+        payload = body[pos:pos + n]
+        pos += n
+        if rtype == END:
+            if n or pos != len(body):
+                raise RecordingError("recording is corrupt: data after the end record")
+            return out
+        if rtype not in (META, KEY, RESULTS):
+            raise RecordingError("recording is corrupt: a record of type %d" % rtype)
+        out.append((rtype, payload))
+
+
+def _json(payload, what):
+    try:
+        return json.loads(payload.decode())
+    except (UnicodeDecodeError, ValueError, RecursionError):
+        raise RecordingError("recording is corrupt: its %s is not JSON" % what) from None
+
+
+def read(path):
+    """(meta, key records as bytes, results) of the file at path."""
+    with open(path, "rb") as f:
+        data = f.read(FILE_LIMIT + 1)
+    if len(data) > FILE_LIMIT:
+        raise RecordingError("recording is corrupt: a file over 512 MiB")
+    meta, results, keys = None, None, []
+    for rtype, payload in split(data):
+        if rtype == KEY:
+            keys.append(record(KEY, payload))
+        elif rtype == META and meta is None:
+            meta = _json(payload, "description")
+        elif rtype == RESULTS and results is None:
+            results = _json(payload, "results")
+        else:
+            raise RecordingError("recording is corrupt: a second %s record" %
+                                 ("description" if rtype == META else "results"))
+    if not isinstance(meta, dict) or not isinstance(results, list):
+        raise RecordingError("recording is corrupt: no description or no results")
+    return meta, b"".join(keys), results
