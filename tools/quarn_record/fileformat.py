@@ -113,3 +113,71 @@ def read(path):
     if not isinstance(meta, dict) or not isinstance(results, list):
         raise RecordingError("recording is corrupt: no description or no results")
     return meta, b"".join(keys), results
+
+
+# Key records: (call, key, runs), each run (kind, repeat, fields) where an
+# answer's fields are (has_value, value, bytes), an answer given again's
+# (has_value, value), an error's errno and a measure's size.
+ANSWER, ERROR, MEASURE, AGAIN = 1, 2, 3, 4
+
+
+def parse_keys(data):
+    """The key records of data (KEY records, back to back)."""
+    out, pos = [], 0
+    try:
+        while pos < len(data):
+            rtype, n = struct.unpack_from("<BI", data, pos)
+            rec = data[pos + 5:pos + 5 + n]
+            pos += 5 + n
+            if rtype != KEY or len(rec) != n:
+                raise RecordingError("recording is corrupt: a key record is cut short")
+            cl = rec[0]
+            call = rec[1:1 + cl].decode("ascii")
+            kl, = struct.unpack_from("<H", rec, 1 + cl)
+            key = rec[3 + cl:3 + cl + kl].decode("utf-8", "surrogateescape")
+            q = 3 + cl + kl
+            count, = struct.unpack_from("<I", rec, q)
+            q += 4
+            runs = []
+            for _ in range(count):
+                kind, repeat = struct.unpack_from("<BI", rec, q)
+                q += 5
+                if kind in (ANSWER, AGAIN):
+                    hv, value = struct.unpack_from("<Bq", rec, q)
+                    q += 9
+                    fields = (hv, value)
+                    if kind == ANSWER:
+                        ln, = struct.unpack_from("<I", rec, q)
+                        fields += (rec[q + 4:q + 4 + ln],)
+                        q += 4 + ln
+                elif kind == ERROR:
+                    fields = struct.unpack_from("<i", rec, q)[0]
+                    q += 4
+                else:
+                    fields = struct.unpack_from("<Q", rec, q)[0]
+                    q += 8
+                runs.append((kind, repeat, fields))
+            out.append((call, key, runs))
+    except (struct.error, IndexError, UnicodeDecodeError):
+        raise RecordingError("recording is corrupt: a key record is cut short") from None
+    return out
+
+
+def lay_out_keys(keys):
+    out = []
+    for call, key, runs in keys:
+        kb = key.encode("utf-8", "surrogateescape")
+        rec = [struct.pack("<B", len(call)), call.encode(), struct.pack("<H", len(kb)), kb,
+               struct.pack("<I", len(runs))]
+        for kind, repeat, fields in runs:
+            rec.append(struct.pack("<BI", kind, repeat))
+            if kind in (ANSWER, AGAIN):
+                rec.append(struct.pack("<Bq", fields[0], fields[1]))
+                if kind == ANSWER:
+                    rec.append(struct.pack("<I", len(fields[2])) + fields[2])
+            elif kind == ERROR:
+                rec.append(struct.pack("<i", fields))
+            else:
+                rec.append(struct.pack("<Q", fields))
+        out.append(record(KEY, b"".join(rec)))
+    return b"".join(out)
