@@ -10,6 +10,7 @@
 #include "if_bsd.h"
 #include "inject.h"
 #include "nomem.h"
+#include "replay.h"
 #include "record/keep.h"
 
 namespace standin {
@@ -166,6 +167,32 @@ bool is_link_local(const unsigned char *a) {
     return unicast || multicast;
 }
 
+// "family.address in hex.scope" for an address the call can read, else the
+// family alone.
+std::string address_key(int family, const bsd::sockaddr *sa, unsigned int salen) {
+    std::string key = std::to_string(family);
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(sa);
+    std::size_t at = 0, len = 0;
+    std::uint32_t scope = 0;
+    if (family == bsd::af_inet && salen >= sizeof(bsd::sockaddr_in)) {
+        at = offsetof(bsd::sockaddr_in, sin_addr);
+        len = 4;
+    } else if (family == bsd::af_inet6 && salen >= sizeof(bsd::sockaddr_in6)) {
+        at = offsetof(bsd::sockaddr_in6, sin6_addr);
+        len = 16;
+        std::memcpy(&scope, p + offsetof(bsd::sockaddr_in6, sin6_scope_id), 4);
+    }
+    if (len == 0)
+        return key;
+    static const char hex[] = "0123456789abcdef";
+    key += '.';
+    for (std::size_t i = 0; i < len; i++) {
+        key += hex[p[at + i] >> 4];
+        key += hex[p[at + i] & 15];
+    }
+    return key + "." + std::to_string(scope);
+}
+
 int live_nameinfo(int family, const bsd::sockaddr *sa, unsigned int salen, char *host,
                   std::size_t hostlen, char *serv, std::size_t servlen, int flags) {
     using namespace bsd;  // the platform's names, as in the calls below
@@ -265,8 +292,12 @@ int getnameinfo(const sockaddr *sa, unsigned int salen, char *host, std::size_t 
     int family = sa == nullptr ? -1 : sa->sa_family;
     std::string key = std::to_string(family);
     standin::log_call("getnameinfo", key, "call", salen);
+    // A recording keys each answer by the address it names, so a replay
+    // answers for the address whatever the order of the calls.
+    std::string at = standin::address_key(family, sa, salen);
     standin::step st;
-    if (standin::next_step("getnameinfo", key, st)) {
+    if (standin::injected_step("getnameinfo", key, st) ||
+        standin::replay_step("getnameinfo", at, st)) {
         if (st.kind == standin::step::error)
             return st.err != 0 ? st.err : eai_fail;
         const std::string &text = st.data();
@@ -278,9 +309,9 @@ int getnameinfo(const sockaddr *sa, unsigned int salen, char *host, std::size_t 
     }
     int rc = standin::live_nameinfo(family, sa, salen, host, hostlen, serv, servlen, flags);
     if (rc != 0)
-        quarn_record::error("getnameinfo", key, rc);
+        quarn_record::error("getnameinfo", at, rc);
     else if (host != nullptr && hostlen > 0)
-        quarn_record::answer("getnameinfo", key, host, std::strlen(host));
+        quarn_record::answer("getnameinfo", at, host, std::strlen(host));
     return rc;
 } catch (const std::bad_alloc &) {
     return eai_memory;

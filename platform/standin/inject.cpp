@@ -158,7 +158,11 @@ int push(const char *call, const char *key, standin::step st) try {
     return -1;
 }
 
-bool injected_step(const char *call, const std::string &key, standin::step &out) {
+}  // namespace
+
+namespace standin {
+
+bool injected_step(const char *call, const std::string &key, step &out) {
     store &s = the_store();
     if (s.injected[slot_of(call)].load(std::memory_order_acquire) == 0)
         return false;
@@ -170,12 +174,8 @@ bool injected_step(const char *call, const std::string &key, standin::step &out)
     if (q == nullptr)
         return false;
     out = q->take();
-    return out.kind != standin::step::live;
+    return out.kind != step::live;
 }
-
-}  // namespace
-
-namespace standin {
 
 // An injected step first; then, under replay, the recording's answer.
 bool next_step(const char *call, const std::string &key, step &out) {

@@ -32,6 +32,8 @@ struct step {
 // Takes the next step injected for call and key. The last step of a
 // sequence stays in force. False means: answer live.
 bool next_step(const char *call, const std::string &key, step &out);
+// The injected step alone, without a replay's answer.
+bool injected_step(const char *call, const std::string &key, step &out);
 
 void log_call(const char *call, const std::string &key, const char *op, std::size_t size);
 

@@ -108,7 +108,7 @@ step missing(std::string_view call, std::string_view key) {
     else if (call == "ioctl")
         st.err = ENXIO;  // no such interface
     else if (call == "getnameinfo")
-        st.err = 0;  // EAI_FAIL
+        st.err = 0;  // EAI_FAIL: no name for an address the machine did not have
     else if (call == "utmpx" || call == "devstat_checkversion")
         st.kind = step::answer;  // no login records; the library's version
     return st;

@@ -206,6 +206,17 @@ class Scrubber:
             return self.text(text)
         return str(ipaddress.ip_address(self.addr(a.packed))).encode() + sep + scope
 
+    def key(self, call, key):
+        """A name lookup's key holds the address it names."""
+        parts = key.split(".")
+        if call != "getnameinfo" or len(parts) != 3:
+            return key
+        try:
+            parts[1] = self.addr(bytes.fromhex(parts[1])).hex()
+        except ValueError:
+            pass
+        return ".".join(parts)
+
     def answer(self, call, key, data):
         if call == "sysctl":
             if key.startswith("1.14.7."):
@@ -251,5 +262,5 @@ def scrub(keys, secret=None):
             if kind == fileformat.ANSWER:
                 fields = (fields[0], fields[1], s.answer(call, key, fields[2]))
             new.append((kind, repeat, fields))
-        out.append((call, key, new))
+        out.append((call, s.key(call, key), new))
     return fileformat.lay_out_keys(out), KEPT
