@@ -42,7 +42,7 @@ def _inflate(packed, size):
         body = z.decompress(packed, size + 1)
     except zlib.error as e:
         raise RecordingError("recording is corrupt: %s" % e) from None
-    if not z.eof and len(body) < size:
+    if not z.eof and not z.unconsumed_tail and len(body) <= size:
         raise RecordingError("recording is cut short")
     if not z.eof or len(body) != size or z.unused_data or z.unconsumed_tail:
         raise RecordingError(

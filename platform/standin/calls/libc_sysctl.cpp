@@ -178,8 +178,10 @@ int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void 
            std::size_t newlen, Live live, Write write = no_write) {
     log_call("sysctl", key, op_of(oldp, newp),
              newp != nullptr ? newlen : (oldlenp ? *oldlenp : 0));
+    // A write under replay changes the recording's answer (below) rather
+    // than take it.
     step st;
-    if (next_step("sysctl", key, st)) {
+    if (newp != nullptr ? injected_step("sysctl", key, st) : next_step("sysctl", key, st)) {
         if (st.kind == step::error) {
             errno = st.err;
             return -1;

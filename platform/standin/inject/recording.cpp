@@ -177,7 +177,8 @@ bool inflate_body(std::string_view packed, std::string &body, std::string &err) 
     z.avail_out = static_cast<uInt>(body.size());
     int rc = inflate(&z, Z_FINISH);
     bool whole = rc == Z_STREAM_END && z.avail_in == 0 && z.avail_out == 0;
-    bool cut = rc == Z_BUF_ERROR && z.avail_in == 0 && z.avail_out != 0;
+    // All input taken and the stream not ended: the file stops short.
+    bool cut = (rc == Z_BUF_ERROR || rc == Z_OK) && z.avail_in == 0;
     inflateEnd(&z);
     if (cut)
         return fail(err, "recording is cut short");

@@ -1,0 +1,165 @@
+"""Recording a machine's platform answers and replaying them (docs/recording.md)."""
+
+import errno
+import os
+import struct
+import subprocess
+import sys
+import zlib
+
+import pytest
+
+import _quarn_bsd as q
+from quarn_record import __main__ as cli
+from quarn_record import calls, fileformat as F
+
+NCPU = ("sysctl", "6.3", [(F.ANSWER, 1, (0, 0, struct.pack("<i", 64)))])
+
+
+def write(path, keys):
+    F.write(path, F.lay_out_keys(keys), {}, [])
+    return path
+
+
+def packed(body, version=1, size=None):
+    return F.MAGIC + struct.pack("<II", version, len(body) if size is None else size) + \
+        zlib.compress(body)
+
+
+@pytest.fixture(scope="module")
+def host_recording(tmp_path_factory):
+    path = tmp_path_factory.mktemp("rec") / "host.qrec"
+    cli.record(str(path), raw=True)
+    return path
+
+
+def test_host_round_trip_is_exact(host_recording, replay):
+    _, _, made = F.read(host_recording)
+    assert len(made) > 500
+    replay(host_recording)
+    assert calls.check(q, made) == []
+    # The comparison sees a difference when there is one.
+    wrong = [[made[0][0], made[0][1], {"r": -1}]]
+    assert len(calls.check(q, wrong)) == 1
+
+
+def test_replay_never_asks_the_host(host_recording, replay):
+    _, _, made = F.read(host_recording)
+    recorded = next(r for name, _, r in made if name == "pids")["r"]
+    late = subprocess.Popen([sys.executable, "-c", "import time; time.sleep(30)"])
+    try:
+        replay(host_recording)
+        assert q.pids() == recorded
+        with pytest.raises(ProcessLookupError):
+            q.proc_name(late.pid)
+    finally:
+        late.kill()
+        late.wait()
+
+
+@pytest.mark.parametrize("fn, args, want", [
+    ("cpu_count_logical", (), 64),
+    ("proc_name", (1,), ProcessLookupError),
+    ("proc_open_files", (1,), ProcessLookupError),
+    ("net_if_mtu", ("em0",), OSError),
+    ("users", (), []),
+    ("cpu_freq", (0,), NotImplementedError),
+])
+def test_what_a_recording_lacks_is_missing(tmp_path, replay, fn, args, want):
+    replay(write(tmp_path / "r.qrec", [NCPU]))
+    if isinstance(want, type):
+        with pytest.raises(want):
+            getattr(q, fn)(*args)
+    else:
+        assert getattr(q, fn)(*args) == want
+
+
+@pytest.mark.parametrize("setter, getter, value, host", [
+    ("proc_priority_set", "proc_priority_get", (7,), lambda p: os.getpriority(os.PRIO_PROCESS, p)),
+    ("proc_setrlimit", "proc_getrlimit", (7, 64, 128), lambda p: open(f"/proc/{p}/limits").read()),
+    ("proc_cpu_affinity_set", "proc_cpu_affinity_get", ([0],), lambda p: os.sched_getaffinity(p)),
+])
+def test_setters_change_the_replay_only(host_recording, replay, setter, getter, value, host):
+    pid = os.getpid()
+    before = host(pid)
+    replay(host_recording)
+    getattr(q, setter)(pid, *value)
+    got = getattr(q, getter)(pid, *value[:1]) if setter == "proc_setrlimit" else \
+        getattr(q, getter)(pid)
+    want = {"proc_priority_set": 7, "proc_setrlimit": (64, 128),
+            "proc_cpu_affinity_set": [0]}[setter]
+    assert got == want
+    assert host(pid) == before
+    with pytest.raises(ProcessLookupError):
+        getattr(q, setter)(2 ** 22 + 1, *value)
+
+
+def _key_twice():
+    return F.lay_out_keys([NCPU, NCPU]) + F.record(F.END, b"")
+
+
+BAD = [
+    ("not a recording", lambda good: b"PK\x03\x04" + good[4:],
+     "not a recording (no QUARNREC header)"),
+    ("cut in the header", lambda good: good[:12], "recording is cut short"),
+    ("cut in the body", lambda good: good[:len(good) // 2], "recording is cut short"),
+    ("last byte cut", lambda good: good[:-1], "recording is cut short"),
+    ("wrong version", lambda good: good[:8] + struct.pack("<I", 2) + good[12:],
+     "recording version 2 is not supported (this build reads version 1)"),
+    ("oversized record", lambda good: packed(struct.pack("<BI", F.KEY, 1 << 30)),
+     "recording is corrupt: a record of 1073741824 bytes, over the limit of 256 MiB"),
+    ("key given twice", lambda good: packed(_key_twice()),
+     "recording gives the key sysctl 6.3 twice"),
+    ("no end record", lambda good: packed(F.lay_out_keys([NCPU])), "recording is cut short"),
+    ("data after the end", lambda good: packed(F.record(F.END, b"") + b"\0"),
+     "recording is corrupt: data after the end record"),
+    ("size stated wrong", lambda good: packed(F.record(F.END, b""), size=4),
+     "recording is corrupt: the compressed body does not give the size it states"),
+    ("unknown record", lambda good: packed(F.record(9, b"") + F.record(F.END, b"")),
+     "recording is corrupt: a record of type 9"),
+]
+
+
+@pytest.mark.parametrize("case, mangle, message", BAD, ids=[b[0] for b in BAD])
+def test_bad_recording_is_refused_with_its_reason(tmp_path, replay, case, mangle, message):
+    good = write(tmp_path / "good.qrec", [NCPU]).read_bytes()
+    bad = tmp_path / "bad.qrec"
+    bad.write_bytes(mangle(good))
+    with pytest.raises(ValueError) as e:
+        replay(bad)
+    assert str(e.value) == message
+    # Nothing answers after a failed load: no host answer takes its place.
+    with pytest.raises(ProcessLookupError):
+        q.proc_name(os.getpid())
+    if case != "key given twice":  # the tool's reader leaves keys to the module
+        with pytest.raises(F.RecordingError) as e:
+            F.read(bad)
+        assert str(e.value) == message
+
+
+def test_privacy_replaces_consistently(tmp_path, replay):
+    secret_dir = tmp_path / "privatedirname"
+    secret_dir.mkdir()
+    args = ["-c", "import time; time.sleep(60)", "--token=Hunter2Secret", str(secret_dir)]
+    child = subprocess.Popen([sys.executable] + args, cwd=secret_dir,
+                             env={"SECRETVAR": "swordfish77"})
+    try:
+        out = tmp_path / "private.qrec"
+        assert cli.main([str(out)]) == 0
+    finally:
+        child.kill()
+        child.wait()
+    meta, keys, made = F.read(out)
+    for word in (b"Hunter2Secret", b"swordfish77", b"privatedirname"):
+        assert word not in keys and word.decode() not in str(made)
+    assert meta["raw"] is False and meta["kept"]
+    replay(out)
+    argv = q.proc_cmdline(child.pid)
+    token, path = argv[-2], argv[-1]
+    shape = [(c.isupper(), c.isdigit(), c.isalnum() or c) for c in "--token=Hunter2Secret"]
+    assert token != "--token=Hunter2Secret"
+    assert [(c.isupper(), c.isdigit(), c.isalnum() or c) for c in token] == shape
+    assert q.proc_cwd(child.pid) == path and len(path) == len(str(secret_dir))
+    env = q.proc_environ(child.pid)
+    assert len(env["SECRETVAR"]) == 11 and env["SECRETVAR"] != "swordfish77"
+    assert cli.check(str(out)) == 0
