@@ -24,6 +24,7 @@ g++            build cmd  g++
 pkg-config     build cmd  pkg-config
 libmount-dev   build file /usr/include/libmount/libmount.h
 libmnl-dev     build file /usr/include/libmnl/libmnl.h
+liblzma-dev    build file /usr/include/lzma.h
 libgtest-dev   test  file /usr/include/gtest/gtest.h
 python3-pytest test  file /usr/lib/python3/dist-packages/pytest/__init__.py
 iproute2       test  cmd  ss

@@ -20,20 +20,25 @@ def describe(raw, kept):
             "raw": raw, "kept": kept}
 
 
-def replayed(keys, made):
-    """The outcomes of the calls made, replayed from the key records."""
+def under_replay(keys, fn):
+    """fn() while every platform call answers from the key records."""
     fd, path = tempfile.mkstemp(suffix=".qrec")
     os.close(fd)
     try:
-        fileformat.write(path, keys, {}, [])
+        fileformat.write(path, keys, {}, [], preset=0)
         native.replay(path)
         try:
-            return [[name, args, calls.outcome(getattr(_quarn_bsd, name), args)]
-                    for name, args, _ in made]
+            return fn()
         finally:
             native.replay(None)
     finally:
         os.unlink(path)
+
+
+def replayed(keys, made):
+    """The outcomes of the calls made, replayed from the key records."""
+    return under_replay(keys, lambda: [
+        [name, args, calls.outcome(getattr(_quarn_bsd, name), args)] for name, args, _ in made])
 
 
 def record(out, raw):

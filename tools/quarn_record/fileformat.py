@@ -1,9 +1,9 @@
-"""The recording file: a 16-byte header, then one zlib stream holding the
+"""The recording file: a 16-byte header, then one xz stream holding the
 body's records. See docs/recording.md."""
 
 import json
+import lzma
 import struct
-import zlib
 
 MAGIC = b"QUARNREC"
 VERSION = 1
@@ -23,28 +23,40 @@ def record(rtype, payload):
     return struct.pack("<BI", rtype, len(payload)) + payload
 
 
-def write(path, keys, meta, results):
+def write(path, keys, meta, results, preset=2):
     """keys: the key records as the module lays them out; meta a dict;
-    results the list of encoded calls and outcomes."""
+    results the list of encoded calls and outcomes. A file for the moment
+    alone may take a quicker preset (0)."""
     body = (record(META, json.dumps(meta, sort_keys=True).encode()) + keys +
             record(RESULTS, json.dumps(results, separators=(",", ":")).encode()) +
             record(END, b""))
     if len(body) > BODY_LIMIT:
         raise RecordingError("a body of %d bytes, over the limit of 512 MiB" % len(body))
-    data = MAGIC + struct.pack("<II", VERSION, len(body)) + zlib.compress(body, 9)
+    data = MAGIC + struct.pack("<II", VERSION, len(body)) + pack(body, preset)
     with open(path, "wb") as f:
         f.write(data)
 
 
-def _inflate(packed, size):
-    z = zlib.decompressobj()
+MEMORY_LIMIT = 128 << 20
+
+
+def pack(body, preset=2):
+    return lzma.compress(body, format=lzma.FORMAT_XZ, preset=preset)
+
+
+def _unpack(packed, size):
+    z = lzma.LZMADecompressor(format=lzma.FORMAT_XZ, memlimit=MEMORY_LIMIT)
     try:
         body = z.decompress(packed, size + 1)
-    except zlib.error as e:
-        raise RecordingError("recording is corrupt: %s" % e) from None
-    if not z.eof and not z.unconsumed_tail and len(body) <= size:
+    except lzma.LZMAError as e:
+        if "limit" in str(e):
+            raise RecordingError("recording is corrupt: its body needs over 128 MiB "
+                                 "to uncompress") from None
+        raise RecordingError("recording is corrupt: the compressed body does not give "
+                             "the size it states") from None
+    if not z.eof and z.needs_input and len(body) <= size:
         raise RecordingError("recording is cut short")
-    if not z.eof or len(body) != size or z.unused_data or z.unconsumed_tail:
+    if not z.eof or len(body) != size or z.unused_data:
         raise RecordingError(
             "recording is corrupt: the compressed body does not give the size it states")
     return body
@@ -63,7 +75,7 @@ def split(data):
     if size > BODY_LIMIT:
         raise RecordingError("recording is corrupt: a body of %d bytes, "
                              "over the limit of 512 MiB" % size)
-    body = _inflate(data[16:], size)
+    body = _unpack(data[16:], size)
     out, pos = [], 0
     while True:
         if len(body) - pos < 5:

@@ -1,6 +1,6 @@
 #include "standin/inject/recording.h"
 
-#include <zlib.h>
+#include <lzma.h>
 
 #include <cstring>
 #include <memory>
@@ -166,22 +166,27 @@ bool read_key(std::string_view rec, replay_keys &out, std::size_t &total, std::s
     return true;
 }
 
-bool inflate_body(std::string_view packed, std::string &body, std::string &err) {
-    z_stream z;
-    std::memset(&z, 0, sizeof(z));
-    if (inflateInit(&z) != Z_OK)
+// The body is one xz stream; its dictionary may not ask for more memory
+// than this to uncompress.
+constexpr std::uint64_t memory_limit = std::uint64_t(128) << 20;
+
+bool unpack_body(std::string_view packed, std::string &body, std::string &err) {
+    lzma_stream z = LZMA_STREAM_INIT;
+    if (lzma_stream_decoder(&z, memory_limit, 0) != LZMA_OK)
         return fail(err, "recording cannot be read: no memory to uncompress it");
-    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(packed.data()));
-    z.avail_in = static_cast<uInt>(packed.size());
-    z.next_out = reinterpret_cast<Bytef *>(body.data());
-    z.avail_out = static_cast<uInt>(body.size());
-    int rc = inflate(&z, Z_FINISH);
-    bool whole = rc == Z_STREAM_END && z.avail_in == 0 && z.avail_out == 0;
+    z.next_in = reinterpret_cast<const std::uint8_t *>(packed.data());
+    z.avail_in = packed.size();
+    z.next_out = reinterpret_cast<std::uint8_t *>(body.data());
+    z.avail_out = body.size();
+    lzma_ret rc = lzma_code(&z, LZMA_FINISH);
+    bool whole = rc == LZMA_STREAM_END && z.avail_in == 0 && z.avail_out == 0;
     // All input taken and the stream not ended: the file stops short.
-    bool cut = (rc == Z_BUF_ERROR || rc == Z_OK) && z.avail_in == 0;
-    inflateEnd(&z);
+    bool cut = (rc == LZMA_OK || rc == LZMA_BUF_ERROR) && z.avail_in == 0;
+    lzma_end(&z);
     if (cut)
         return fail(err, "recording is cut short");
+    if (rc == LZMA_MEMLIMIT_ERROR || rc == LZMA_MEM_ERROR)
+        return corrupt(err, "its body needs over 128 MiB to uncompress");
     if (!whole)
         return corrupt(err, "the compressed body does not give the size it states");
     return true;
@@ -246,7 +251,7 @@ bool read_recording(std::string_view file, replay_keys &out, std::string &err) t
         return corrupt(err, "a body of " + std::to_string(size) +
                                 " bytes, over the limit of 512 MiB");
     std::string body(static_cast<std::size_t>(size), '\0');
-    if (!inflate_body(file.substr(header_size), body, err))
+    if (!unpack_body(file.substr(header_size), body, err))
         return false;
     return read_recording_body(body, out, err);
 } catch (const std::bad_alloc &) {
