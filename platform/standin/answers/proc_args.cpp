@@ -1,12 +1,14 @@
 // kern.proc's executable path (/proc/PID/exe), argument strings
 // (/proc/PID/cmdline) and resource limits (prlimit(2)), in FreeBSD's terms.
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "standin/freebsd.h"
 #include "standin/host/files.h"
@@ -34,6 +36,14 @@ int pathname(int pid, std::string &out) {
         return err == ENOENT || err == EACCES || err == EPERM ? ENOENT : err == ESRCH ? ESRCH
                                                                                        : err;
     }
+    // An executable that has lost its last name cannot be named, as the
+    // open-file table cannot name such a file: the host's "PATH (deleted)"
+    // is no path. Its answer is the empty name.
+    std::string_view link(target, static_cast<std::size_t>(n));
+    struct stat st;
+    if (link.ends_with(" (deleted)") &&
+        ::stat(host_file("/proc/%d/exe", pid).c_str(), &st) == 0 && st.st_nlink == 0)
+        n = 0;
     out.assign(target, static_cast<std::size_t>(n));
     out.push_back('\0');
     return 0;
@@ -74,7 +84,7 @@ int host_resource(int resource) {
         return RLIMIT_NOFILE;
     case bsd::rlimit_as:
         return RLIMIT_AS;
-    default:  // sbsize, npts, swap, kqueues, umtxp
+    default:  // sbsize, npts, swap, kqueues, umtxp, pipebuf
         return -1;
     }
 }
@@ -168,20 +178,19 @@ int read_rlimit(int pid, int resource, std::string &out) {
 
 }  // namespace
 
-int live_proc_path(const int *mib, unsigned n, std::string &out, bool) {
-    switch (mib[2]) {
-    case KERN_PROC_PATHNAME:
-        return n == 4 ? pathname(mib[3], out) : EINVAL;
-    case KERN_PROC_ARGS:
-        return n == 4 ? args(mib[3], out) : EINVAL;
-    case KERN_PROC_RLIMIT:
-        return n == 5 ? read_rlimit(mib[3], mib[4], out) : EINVAL;
-    default:
-        return ENOENT;
-    }
+int live_proc_pathname(const int *mib, unsigned n, answer &a) {
+    return n == 4 ? pathname(mib[3], a.out) : EINVAL;
 }
 
-int live_mib_write(const int *mib, unsigned n, const void *value, std::size_t len) {
+int live_proc_args(const int *mib, unsigned n, answer &a) {
+    return n == 4 ? args(mib[3], a.out) : EINVAL;
+}
+
+int live_proc_rlimit(const int *mib, unsigned n, answer &a) {
+    return n == 5 ? read_rlimit(mib[3], mib[4], a.out) : EINVAL;
+}
+
+int live_rlimit_write(const int *mib, unsigned n, const void *value, std::size_t len) {
     if (n != 5 || mib[0] != CTL_KERN || mib[1] != KERN_PROC || mib[2] != KERN_PROC_RLIMIT)
         return EPERM;
     int pid = mib[3], resource = mib[4];

@@ -18,8 +18,7 @@
 #include "standin/freebsd.h"
 #include "standin/host/files.h"
 #include "standin/inject/inject.h"
-#include "standin/calls/nomem.h"
-#include "record/keep.h"
+#include "standin/calls/call.h"
 
 namespace standin {
 namespace {
@@ -182,37 +181,30 @@ extern "C" int standin_getfsstat_waiting(void) {
 
 namespace bsd {
 
-int getfsstat(statfs *buf, long bufsize, int mode) try {
-    standin::log_call("getfsstat", "", buf == nullptr ? "measure" : "read",
-                      bufsize > 0 ? static_cast<std::size_t>(bufsize) : 0);
-    if (mode != MNT_WAIT && mode != MNT_NOWAIT) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (buf != nullptr && bufsize < 0) {
-        errno = EINVAL;
-        return -1;
-    }
-    standin::pass_gate();
-    standin::step st;
-    if (standin::next_step("getfsstat", "", st)) {
-        if (st.kind == standin::step::error) {
-            errno = st.err;
-            return -1;
-        }
-        return standin::injected_getfsstat(st, buf, bufsize);
-    }
-    int n = standin::live_getfsstat(buf, bufsize, mode);
-    if (quarn_record::on()) {
-        if (n >= 0 && buf != nullptr)
-            quarn_record::answer_value("getfsstat", "", n, buf,
-                                       static_cast<std::size_t>(n) * sizeof(statfs));
-        else
-            quarn_record::result("getfsstat", "", n);
-    }
-    return n;
-} catch (const std::bad_alloc &) {
-    return standin::no_memory(-1);
+// Injected: an answer is the records (a value claims the count), an error
+// fails with its errno.
+int getfsstat(statfs *buf, long bufsize, int mode) {
+    return standin::run(
+        "getfsstat", "",
+        {buf == nullptr ? "measure" : "read", bufsize > 0 ? static_cast<std::size_t>(bufsize) : 0},
+        standin::fails_with(-1),
+        [&](const standin::step &st) { return standin::injected_getfsstat(st, buf, bufsize); },
+        [&] { return standin::live_getfsstat(buf, bufsize, mode); },
+        [&] {
+            if (mode != MNT_WAIT && mode != MNT_NOWAIT)
+                return EINVAL;
+            if (buf != nullptr && bufsize < 0)
+                return EINVAL;
+            standin::pass_gate();
+            return 0;
+        },
+        [&](const std::string &, int n) {
+            if (n >= 0 && buf != nullptr)
+                quarn_record::answer_value("getfsstat", "", n, buf,
+                                           static_cast<std::size_t>(n) * sizeof(statfs));
+            else
+                quarn_record::result("getfsstat", "", n);
+        });
 }
 
 }  // namespace bsd

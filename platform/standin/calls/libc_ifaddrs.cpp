@@ -1,5 +1,7 @@
 // getifaddrs, freeifaddrs and getnameinfo over FreeBSD's socket addresses.
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,9 +11,8 @@
 #include "standin/freebsd.h"
 #include "standin/answers/if_bsd.h"
 #include "standin/inject/inject.h"
-#include "standin/calls/nomem.h"
+#include "standin/calls/call.h"
 #include "standin/inject/replay.h"
-#include "record/keep.h"
 
 namespace standin {
 namespace {
@@ -23,9 +24,9 @@ struct entry {
     std::string addr, netmask, dstaddr, data;
 };
 
-// Every address gets room for the largest socket address, so a reader
+// Every address gets room for the largest sa_len there is, so a reader
 // that trusts sa_len or a family's size never leaves it.
-constexpr std::size_t addr_room = 128;
+constexpr std::size_t addr_room = 256;
 
 std::size_t round8(std::size_t n) {
     return (n + 7) & ~static_cast<std::size_t>(7);
@@ -167,6 +168,59 @@ bool is_link_local(const unsigned char *a) {
     return unicast || multicast;
 }
 
+}  // namespace
+}  // namespace standin
+
+namespace bsd {
+
+// Injected: an answer is the entries' records, an error fails with its
+// errno.
+int getifaddrs(ifaddrs **ifap) {
+    auto lay_out = [&](std::vector<standin::entry> &entries) {
+        *ifap = standin::lay_out(entries);
+        if (*ifap == nullptr && !entries.empty())
+            return -1;
+        return 0;
+    };
+    return standin::run(
+        "getifaddrs", "", {}, standin::fails_with(-1),
+        [&](const standin::step &st) {
+            std::vector<standin::entry> entries;
+            standin::injected_entries(st.data(), entries);
+            return lay_out(entries);
+        },
+        [&] {
+            std::vector<standin::entry> entries;
+            if (int err = standin::live_entries(entries); err != 0) {
+                quarn_record::error("getifaddrs", "", err);
+                errno = err;
+                return -1;
+            }
+            if (quarn_record::on())
+                standin::keep_entries(entries);
+            return lay_out(entries);
+        },
+        [&] { return ifap == nullptr ? EINVAL : 0; });
+}
+
+// Logged only: nothing is injected for a release.
+void freeifaddrs(ifaddrs *ifp) {
+    standin::log_call("freeifaddrs", "", "call", 0);
+    std::free(ifp);
+}
+
+}  // namespace bsd
+
+namespace standin {
+namespace {
+
+// getnameinfo's failures are its own numbers, not errno.
+struct name_failure {
+    int failed = bsd::eai_fail;
+    int error(int err) const { return err != 0 ? err : bsd::eai_fail; }
+    int out_of_memory() const { return bsd::eai_memory; }
+};
+
 // "family.address in hex.scope" for an address the call can read, else the
 // family alone.
 std::string address_key(int family, const bsd::sockaddr *sa, unsigned int salen) {
@@ -193,11 +247,19 @@ std::string address_key(int family, const bsd::sockaddr *sa, unsigned int salen)
     return key + "." + std::to_string(scope);
 }
 
-int live_nameinfo(int family, const bsd::sockaddr *sa, unsigned int salen, char *host,
-                  std::size_t hostlen, char *serv, std::size_t servlen, int flags) {
-    using namespace bsd;  // the platform's names, as in the calls below
-    if (sa == nullptr)
-        return eai_fail;
+int injected_name(const step &st, char *host, std::size_t hostlen) {
+    const std::string &text = st.data();
+    if (host == nullptr || text.size() >= hostlen)
+        return bsd::eai_overflow;
+    std::memcpy(host, text.data(), text.size());
+    host[text.size()] = '\0';
+    return 0;
+}
+
+int live_nameinfo(const bsd::sockaddr *sa, unsigned int salen, char *host, std::size_t hostlen,
+                  char *serv, std::size_t servlen, int flags) {
+    using namespace bsd;
+    int family = sa->sa_family;
     char text[ni_maxhost];
     unsigned port = 0;
     if (family == af_inet) {
@@ -253,68 +315,33 @@ int live_nameinfo(int family, const bsd::sockaddr *sa, unsigned int salen, char 
 
 namespace bsd {
 
-int getifaddrs(ifaddrs **ifap) try {
-    standin::log_call("getifaddrs", "", "call", 0);
-    if (ifap == nullptr) {
-        errno = EINVAL;
-        return -1;
-    }
-    std::vector<standin::entry> entries;
-    standin::step st;
-    if (standin::next_step("getifaddrs", "", st)) {
-        if (st.kind == standin::step::error) {
-            errno = st.err;
-            return -1;
-        }
-        standin::injected_entries(st.data(), entries);
-    } else if (int err = standin::live_entries(entries); err != 0) {
-        quarn_record::error("getifaddrs", "", err);
-        errno = err;
-        return -1;
-    } else if (quarn_record::on()) {
-        standin::keep_entries(entries);
-    }
-    *ifap = standin::lay_out(entries);
-    if (*ifap == nullptr && !entries.empty())
-        return -1;
-    return 0;
-} catch (const std::bad_alloc &) {
-    return standin::no_memory(-1);
-}
-
-void freeifaddrs(ifaddrs *ifp) {
-    standin::log_call("freeifaddrs", "", "call", 0);
-    std::free(ifp);
-}
-
+// Injected under the family: an answer is the host text, an error returns
+// its number (0: EAI_FAIL).
 int getnameinfo(const sockaddr *sa, unsigned int salen, char *host, std::size_t hostlen,
-                char *serv, std::size_t servlen, int flags) try {
+                char *serv, std::size_t servlen, int flags) {
     int family = sa == nullptr ? -1 : sa->sa_family;
-    std::string key = std::to_string(family);
-    standin::log_call("getnameinfo", key, "call", salen);
-    // A recording keys each answer by the address it names, so a replay
-    // answers for the address whatever the order of the calls.
-    std::string at = standin::address_key(family, sa, salen);
-    standin::step st;
-    if (standin::injected_step("getnameinfo", key, st) ||
-        standin::replay_step("getnameinfo", at, st)) {
-        if (st.kind == standin::step::error)
-            return st.err != 0 ? st.err : eai_fail;
-        const std::string &text = st.data();
-        if (host == nullptr || text.size() >= hostlen)
-            return eai_overflow;
-        std::memcpy(host, text.data(), text.size());
-        host[text.size()] = '\0';
-        return 0;
-    }
-    int rc = standin::live_nameinfo(family, sa, salen, host, hostlen, serv, servlen, flags);
-    if (rc != 0)
-        quarn_record::error("getnameinfo", at, rc);
-    else if (host != nullptr && hostlen > 0)
-        quarn_record::answer("getnameinfo", at, host, std::strlen(host));
-    return rc;
-} catch (const std::bad_alloc &) {
-    return eai_memory;
+    return standin::run(
+        "getnameinfo", family, {"call", salen}, standin::name_failure{},
+        [&](const standin::step &st) { return standin::injected_name(st, host, hostlen); },
+        [&] {
+            if (sa == nullptr)
+                return eai_fail;
+            // A recording keys each answer by the address it names, so a
+            // replay answers for the address whatever the order of calls.
+            standin::step st;
+            if (standin::replay_answer("getnameinfo", standin::address_key(family, sa, salen),
+                                       st))
+                return st.kind == standin::step::error ? (st.err != 0 ? st.err : eai_fail)
+                                                       : standin::injected_name(st, host, hostlen);
+            return standin::live_nameinfo(sa, salen, host, hostlen, serv, servlen, flags);
+        },
+        standin::no_checks(), [&](const std::string &, int rc) {
+            std::string at = standin::address_key(family, sa, salen);
+            if (rc != 0)
+                quarn_record::error("getnameinfo", at, rc);
+            else if (host != nullptr && hostlen > 0)
+                quarn_record::answer("getnameinfo", at, host, std::strlen(host));
+        });
 }
 
 }  // namespace bsd

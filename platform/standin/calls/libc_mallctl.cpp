@@ -15,8 +15,7 @@
 #include <string>
 
 #include "standin/freebsd.h"
-#include "standin/inject/inject.h"
-#include "record/keep.h"
+#include "standin/calls/call.h"
 
 namespace standin {
 namespace {
@@ -115,32 +114,36 @@ namespace bsd {
 // Injected: an error step returns its errno as the result; an answer step
 // copies its data into the old value (cut to the caller's length) and
 // returns 0, or its value when it has one.
-int mallctl(const char *name, void *oldp, std::size_t *oldlenp, void *newp, std::size_t newlen) try {
+int mallctl(const char *name, void *oldp, std::size_t *oldlenp, void *newp, std::size_t newlen) {
+    // Like the real interface, failures are the returned number.
+    struct number_failure {
+        int failed = EINVAL;
+        int error(int err) const { return err; }
+        int out_of_memory() const { return EAGAIN; }  // the library's answer
+    };
     if (name == nullptr)
         return EINVAL;
-    standin::log_call("mallctl", name, standin::op_of(oldp, newp),
-                      newp != nullptr ? newlen : (oldlenp ? *oldlenp : 0));
-    standin::step st;
-    if (standin::next_step("mallctl", name, st)) {
-        if (st.kind == standin::step::error)
-            return st.err;
-        if (oldp != nullptr && oldlenp != nullptr) {
-            std::size_t n = st.data().size() < *oldlenp ? st.data().size() : *oldlenp;
-            std::memcpy(oldp, st.data().data(), n);
-            *oldlenp = n;
-        }
-        return st.has_value ? static_cast<int>(st.value) : 0;
-    }
-    int rc = standin::live_mallctl(name, oldp, oldlenp, newp, newlen);
-    if (rc != 0)
-        quarn_record::error("mallctl", name, rc);
-    else if (oldp != nullptr && oldlenp != nullptr)
-        quarn_record::answer("mallctl", name, oldp, *oldlenp);
-    else
-        quarn_record::answer("mallctl", name, nullptr, 0);
-    return rc;
-} catch (const std::bad_alloc &) {
-    return EAGAIN;  // the library's answer when an allocation fails
+    return standin::run(
+        "mallctl", name,
+        {standin::op_of(oldp, newp), newp != nullptr ? newlen : (oldlenp ? *oldlenp : 0)},
+        number_failure{},
+        [&](const standin::step &st) {
+            if (oldp != nullptr && oldlenp != nullptr) {
+                std::size_t n = st.data().size() < *oldlenp ? st.data().size() : *oldlenp;
+                std::memcpy(oldp, st.data().data(), n);
+                *oldlenp = n;
+            }
+            return st.has_value ? static_cast<int>(st.value) : 0;
+        },
+        [&] { return standin::live_mallctl(name, oldp, oldlenp, newp, newlen); },
+        standin::no_checks(), [&](const std::string &k, int rc) {
+            if (rc != 0)
+                quarn_record::error("mallctl", k, rc);
+            else if (oldp != nullptr && oldlenp != nullptr)
+                quarn_record::answer("mallctl", k, oldp, *oldlenp);
+            else
+                quarn_record::answer("mallctl", k, nullptr, 0);
+        });
 }
 
 }  // namespace bsd

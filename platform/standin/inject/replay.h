@@ -14,6 +14,11 @@ namespace standin {
 // machine's (opening and closing handles), which go on as live.
 bool replay_step(const char *call, const std::string &key, step &out);
 
+// The recorded answer of call and key, or the failure of a missing one,
+// for a call that keys its replay otherwise than its injection. False when
+// nothing is replayed.
+bool replay_answer(const char *call, const std::string &key, step &out);
+
 // A setter under replay: the getter's key (call, key) answers st from now
 // on. -1 when nothing is replayed (go on live), 0 when set, or the errno
 // when the recording has no such key (no such process or parameter).
