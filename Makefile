@@ -17,7 +17,7 @@ ARGS ?=
 ver = $$($(1) -c 'import sys; print("%d.%d" % sys.version_info[:2])')
 need_python = @[ -n "$(PY)" ] || { echo "no CPython 3.12 or newer found; set PYTHON=..." >&2; exit 1; }
 
-.PHONY: all build run test check bench clean
+.PHONY: all build run record test check bench clean
 
 all: build
 
@@ -40,6 +40,18 @@ run:
 	  cmake --build $$b -j $(JOBS) --target _quarn_bsd; } >build/run.log 2>&1 || \
 	  { cat build/run.log; exit 1; }; \
 	PYTHONPATH=$$b $(PY) tools/snapshot.py $(ARGS)
+
+# Records this machine into OUT (make record OUT=FILE, ARGS="--raw" to keep
+# everything); docs/recording.md.
+record:
+	$(need_python)
+	@[ -n "$(OUT)" ] || { echo "make record OUT=FILE" >&2; exit 1; }
+	@tools/deps.sh build $(PY)
+	@v=$(call ver,$(PY)); b=build/py$$v; mkdir -p build; \
+	{ { [ -f $$b/Makefile ] || cmake -S . -B $$b -DPython3_EXECUTABLE=$(PY); } && \
+	  cmake --build $$b -j $(JOBS) --target _quarn_bsd; } >build/run.log 2>&1 || \
+	  { cat build/run.log; exit 1; }; \
+	PYTHONPATH=$$b:tools $(PY) -m quarn_record $(OUT) $(ARGS)
 
 test:
 	$(need_python)

@@ -494,11 +494,25 @@ def parse_args(argv):
     return parser.parse_args(argv)
 
 
+def host_name():
+    """This machine's name; under QUARN_REPLAY, the recorded machine's and
+    its system's."""
+    path = os.environ.get("QUARN_REPLAY")
+    if not path:
+        return os.uname().nodename
+    from quarn_record import fileformat
+    try:
+        meta, _, _ = fileformat.read(path)
+    except (OSError, fileformat.RecordingError) as e:
+        sys.exit("snapshot: QUARN_REPLAY=%s: %s" % (path, e))
+    return "%s (%s %s, recorded)" % (meta.get("host"), meta.get("os"), meta.get("release"))
+
+
 def main(argv=None):
     args = parse_args(argv)
     run = Run(all=args.all, cpu_sample=(time.monotonic(), q.per_cpu_times()))
     now = time.time()
-    host = os.uname().nodename
+    host = host_name()
     sections = [gather(fn, run) for fn in SECTIONS]
     if args.json:
         doc = {"host": host, "time": now}

@@ -201,8 +201,9 @@ std::string replay_name(std::string_view call, std::string_view key) {
     return name;
 }
 
-bool read_recording_body(std::string_view body, replay_keys &out, std::string &err) try {
-    out.clear();
+namespace {
+
+bool walk_body(std::string_view body, replay_keys &out, std::string &err) {
     cursor c{body};
     std::size_t total = 0;
     while (true) {
@@ -222,14 +223,23 @@ bool read_recording_body(std::string_view body, replay_keys &out, std::string &e
             return true;
         }
         if (type == r_key) {
-            if (!read_key(rec, out, total, err)) {
-                out.clear();
+            if (!read_key(rec, out, total, err))
                 return false;
-            }
         } else if (type != r_meta && type != r_results) {
             return corrupt(err, "a record of type " + std::to_string(type));
         }
     }
+}
+
+}  // namespace
+
+// A file refused is refused whole: none of its answers is kept.
+bool read_recording_body(std::string_view body, replay_keys &out, std::string &err) try {
+    out.clear();
+    if (walk_body(body, out, err))
+        return true;
+    out.clear();
+    return false;
 } catch (const std::bad_alloc &) {
     out.clear();
     return fail(err, "recording cannot be read: no memory for its answers");

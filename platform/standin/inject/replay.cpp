@@ -57,6 +57,8 @@ int load(const char *path, std::string &err) try {
     bool ok = read_file(path, file, err) && read_recording(file, keys, err);
     std::lock_guard<std::mutex> g(s.lock);
     // A file that cannot be read replays nothing, and no host answer either.
+    if (!ok)
+        keys.clear();
     s.keys.swap(keys);
     active = true;
     return ok ? 0 : -1;
