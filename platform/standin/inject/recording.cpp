@@ -169,17 +169,35 @@ bool read_key(std::string_view rec, replay_keys &out, std::size_t &total, std::s
 // The body is one xz stream; its dictionary may not ask for more memory
 // than this to uncompress.
 constexpr std::uint64_t memory_limit = std::uint64_t(128) << 20;
+constexpr std::uint64_t first_room = std::uint64_t(64) << 10;
 
-bool unpack_body(std::string_view packed, std::string &body, std::string &err) {
+// The body grows as it is uncompressed, never past the size stated: a
+// stated size is no more than a claim until the stream bears it out.
+bool unpack_body(std::string_view packed, std::uint64_t size, std::string &body,
+                 std::string &err) {
     lzma_stream z = LZMA_STREAM_INIT;
     if (lzma_stream_decoder(&z, memory_limit, 0) != LZMA_OK)
         return fail(err, "recording cannot be read: no memory to uncompress it");
+    body.resize(static_cast<std::size_t>(size < first_room ? size : first_room));
     z.next_in = reinterpret_cast<const std::uint8_t *>(packed.data());
     z.avail_in = packed.size();
     z.next_out = reinterpret_cast<std::uint8_t *>(body.data());
     z.avail_out = body.size();
-    lzma_ret rc = lzma_code(&z, LZMA_FINISH);
-    bool whole = rc == LZMA_STREAM_END && z.avail_in == 0 && z.avail_out == 0;
+    lzma_ret rc = LZMA_OK;
+    // Each turn grows the body or makes progress in the stream; a stream
+    // that does neither ends the loop with LZMA_BUF_ERROR.
+    for (int turn = 0; turn < 100000 && rc == LZMA_OK; turn++) {
+        if (z.avail_out == 0 && body.size() < size) {
+            std::size_t done = body.size();
+            std::uint64_t more = std::uint64_t(done) * 2;
+            body.resize(static_cast<std::size_t>(more < size ? more : size));
+            z.next_out = reinterpret_cast<std::uint8_t *>(body.data()) + done;
+            z.avail_out = body.size() - done;
+        }
+        rc = lzma_code(&z, LZMA_FINISH);
+    }
+    bool whole = rc == LZMA_STREAM_END && z.avail_in == 0 && z.avail_out == 0 &&
+                 body.size() == size;
     // All input taken and the stream not ended: the file stops short.
     bool cut = (rc == LZMA_OK || rc == LZMA_BUF_ERROR) && z.avail_in == 0;
     lzma_end(&z);
@@ -260,8 +278,8 @@ bool read_recording(std::string_view file, replay_keys &out, std::string &err) t
     if (size > body_limit)
         return corrupt(err, "a body of " + std::to_string(size) +
                                 " bytes, over the limit of 512 MiB");
-    std::string body(static_cast<std::size_t>(size), '\0');
-    if (!unpack_body(file.substr(header_size), body, err))
+    std::string body;
+    if (!unpack_body(file.substr(header_size), size, body, err))
         return false;
     return read_recording_body(body, out, err);
 } catch (const std::bad_alloc &) {
