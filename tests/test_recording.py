@@ -163,3 +163,56 @@ def test_privacy_replaces_consistently(tmp_path, replay):
     env = q.proc_environ(child.pid)
     assert len(env["SECRETVAR"]) == 11 and env["SECRETVAR"] != "swordfish77"
     assert cli.check(str(out)) == 0
+
+
+FIXTURES = sorted(str(p) for p in
+                  (__import__("pathlib").Path(__file__).parent / "recordings").glob("*.qrec"))
+
+
+@pytest.mark.parametrize("path", FIXTURES, ids=os.path.basename)
+def test_fixture_replays_exactly(path):
+    meta, keys, made = F.read(path)
+    assert made and cli.check(path) == 0
+    # The tool's reader and writer agree with the module's layout.
+    assert F.lay_out_keys(F.parse_keys(keys)) == keys
+
+
+def _table(n):
+    return b"".join(struct.pack("<i68xi1012x", 1088, 100 + i) for i in range(n))
+
+
+@pytest.mark.parametrize("runs, want", [
+    # A table that grew between the measure and the read: the read fails
+    # with ENOMEM and the module measures and reads again.
+    ([(F.MEASURE, 1, 2 * 1088), (F.ERROR, 1, errno.ENOMEM), (F.MEASURE, 1, 3 * 1088),
+      (F.ANSWER, 1, (0, 0, _table(3)))], [100, 101, 102]),
+    # An answer alone: a measure gets its size.
+    ([(F.ANSWER, 1, (0, 0, _table(2)))], [100, 101]),
+])
+def test_replayed_table_reads_as_on_freebsd(tmp_path, replay, runs, want):
+    replay(write(tmp_path / "t.qrec", [("sysctl", "1.14.8.0", runs)]))
+    assert q.pids() == want
+    assert q.pids() == want  # the last answer stays in force
+
+
+def test_environment_names_the_replay(tmp_path):
+    bad = tmp_path / "bad.qrec"
+    bad.write_bytes(b"QUARNREC\2\0\0\0")
+    code = ("import _quarn_bsd as q\ntry:\n    print(q.cpu_count_logical(), len(q.pids()))\n"
+            "except OSError as e:\n    print(e.errno)")
+    env = dict(os.environ, QUARN_REPLAY=FIXTURES[0])
+    out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True)
+    assert out.stdout.split() == ["64", "2000"]
+    env["QUARN_REPLAY"] = str(bad)
+    out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True)
+    assert "QUARN_REPLAY=%s: recording is cut short" % bad in out.stderr
+    assert out.stdout.split() == [str(errno.ESRCH)]  # nothing of the host's either
+
+
+def test_snapshot_shows_the_recorded_machine():
+    root = os.path.join(os.path.dirname(__file__), "..")
+    env = dict(os.environ, QUARN_REPLAY=FIXTURES[0])
+    out = subprocess.run([sys.executable, os.path.join(root, "tools", "snapshot.py")], env=env,
+                         capture_output=True, text=True, check=True).stdout
+    assert out.startswith("Snapshot of bighost.example (FreeBSD 14.2-RELEASE, recorded)")
+    assert "of 2000" in out

@@ -80,7 +80,7 @@ class Scrubber:
 
     def addr(self, raw):
         """An IPv4 or IPv6 address, or a link-level one, as raw bytes."""
-        if not any(raw) or (len(raw) == 4 and raw[0] in (127, 255) or raw[0] >= 224) or \
+        if not any(raw) or (len(raw) == 4 and (raw[0] in (127, 255) or raw[0] >= 224)) or \
                 (len(raw) == 16 and (raw == b"\0" * 15 + b"\1" or raw[0] == 0xff)):
             return raw
         if len(raw) == 16 and raw[:12] == b"\0" * 10 + b"\xff\xff":
