@@ -119,6 +119,35 @@ BAD = [
 ]
 
 
+def _key(runs, call=b"sysctl", key=b"6.3", count=None):
+    rec = struct.pack("<B", len(call)) + call + struct.pack("<H", len(key)) + key
+    rec += struct.pack("<I", len(runs) if count is None else count) + b"".join(runs)
+    return packed(F.record(F.KEY, rec) + F.record(F.END, b""))
+
+
+ANSWER4 = struct.pack("<BIBqI", F.ANSWER, 1, 0, 0, 4) + b"\0\0\0\0"
+BAD += [
+    ("repeat of 0", lambda good: _key([struct.pack("<BIi", F.ERROR, 0, 2)]),
+     "recording is corrupt: a repeat count of 0"),
+    ("errno out of range", lambda good: _key([struct.pack("<BIi", F.ERROR, 1, 5000)]),
+     "recording is corrupt: an error number of 5000"),
+    ("measure too large", lambda good: _key([struct.pack("<BIQ", F.MEASURE, 1, 1 << 40)]),
+     "recording is corrupt: a measure of 1099511627776 bytes"),
+    ("again before an answer", lambda good: _key([struct.pack("<BIBq", F.AGAIN, 1, 0, 0)]),
+     "recording is corrupt: an answer given again before it was given"),
+    ("unknown run kind", lambda good: _key([struct.pack("<BIi", 9, 1, 0)]),
+     "recording is corrupt: an answer of kind 9"),
+    ("answer past its record", lambda good: _key([ANSWER4[:-2]]),
+     "recording is corrupt: an answer runs past its record"),
+    ("bytes left over", lambda good: _key([ANSWER4 + b"\0"]),
+     "recording is corrupt: bytes left over in a key record"),
+    ("count beyond the record", lambda good: _key([ANSWER4], count=1000),
+     "recording is corrupt: a key with 1000 answers"),
+    ("call that is no call", lambda good: _key([ANSWER4], call=b"Sys ctl"),
+     "recording is corrupt: a call name that is no call"),
+]
+
+
 @pytest.mark.parametrize("case, mangle, message", BAD, ids=[b[0] for b in BAD])
 def test_bad_recording_is_refused_with_its_reason(tmp_path, replay, case, mangle, message):
     good = write(tmp_path / "good.qrec", [NCPU]).read_bytes()
@@ -131,7 +160,9 @@ def test_bad_recording_is_refused_with_its_reason(tmp_path, replay, case, mangle
     with pytest.raises(ProcessLookupError):
         q.proc_name(os.getpid())
     assert q.cpu_count_logical() != 64
-    if case != "key given twice":  # the tool's reader leaves keys to the module
+    if case in [b[0] for b in BAD[:11]] and case != "key given twice":
+        # The tool's own reader checks the file and its records, the module
+        # the keys and their answers.
         with pytest.raises(F.RecordingError) as e:
             F.read(bad)
         assert str(e.value) == message
@@ -216,3 +247,20 @@ def test_snapshot_shows_the_recorded_machine():
                          capture_output=True, text=True, check=True).stdout
     assert out.startswith("Snapshot of bighost.example (FreeBSD 14.2-RELEASE, recorded)")
     assert "of 2000" in out
+
+
+def test_recording_keeps_runs_and_answers_again(host_tree):
+    from quarn_record import native
+    for pid in (1, 7):
+        host_tree("/proc/%d/stat" % pid, "%d (x) S 0 0 0 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 1 0 0"
+                  % pid + " 0" * 30 + "\n")
+    native.start()
+    try:
+        assert sorted(q.pids()) == sorted(q.pids()) == [1, 7]
+        pages = [q.getpagesize() for _ in range(3)]
+    finally:
+        native.stop()
+    keys = {(c, k): runs for c, k, runs in F.parse_keys(native.take())}
+    table = keys[("sysctl", "1.14.8.0")]
+    assert [r[0] for r in table] == [F.MEASURE, F.ANSWER, F.MEASURE, F.AGAIN]
+    assert keys[("sysconf", "47")] == [(F.ANSWER, 3, (1, pages[0], b""))]
