@@ -72,14 +72,16 @@ void keep(const char *call, const std::string &key, kind what, bool has_value,
         if (added)
             s.keys.push_back({call, key, {}, {}, false});
         key_runs &k = s.keys[it->second];
-        if (what == k_answer && k.has_last && k.last == bytes) {
+        // Every answer is the one an answer again refers to; one without
+        // bytes is kept as it is (it costs no more), and runs like errors.
+        if (what == k_answer && !bytes.empty() && k.has_last && k.last == bytes) {
             what = k_again;
         } else if (what == k_answer) {
             k.last = bytes;
             k.has_last = true;
         }
-        if (what != k_answer && !k.runs.empty() && k.runs.back().same(what, has_value, number) &&
-            k.runs.back().repeat < repeat_limit) {
+        if ((what != k_answer || bytes.empty()) && !k.runs.empty() &&
+            k.runs.back().same(what, has_value, number) && k.runs.back().repeat < repeat_limit) {
             k.runs.back().repeat++;
             return;
         }
