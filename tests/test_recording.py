@@ -264,3 +264,11 @@ def test_recording_keeps_runs_and_answers_again(host_tree):
     table = keys[("sysctl", "1.14.8.0")]
     assert [r[0] for r in table] == [F.MEASURE, F.ANSWER, F.MEASURE, F.AGAIN]
     assert keys[("sysconf", "47")] == [(F.ANSWER, 3, (1, pages[0], b""))]
+
+
+@pytest.mark.parametrize("results", [[["set_debug", [True], {}]], [["pids"]], [7]])
+def test_check_makes_only_the_recorders_calls(tmp_path, capsys, results):
+    path = tmp_path / "r.qrec"
+    F.write(path, F.lay_out_keys([NCPU]), {}, results)
+    assert cli.main(["--check", str(path)]) == 1
+    assert "a result that is no call of the recorder's" in capsys.readouterr().err

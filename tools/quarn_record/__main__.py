@@ -69,12 +69,18 @@ def check(path):
     meta, _, made = fileformat.read(path)
     native.replay(path)
     try:
-        bad = calls.check(_quarn_bsd, made or [])
+        if made is None:
+            # Made on FreeBSD with privacy on: no results to compare with,
+            # but every call must still answer from the file.
+            made = calls.whole_machine(_quarn_bsd)
+            print("%s: no results recorded; %d calls replayed" % (path, len(made)))
+            return 0
+        bad = calls.check(_quarn_bsd, made)
     finally:
         native.replay(None)
     for name, args, want, got in bad[:20]:
         print("differs: %s%s\n  recorded %s\n  replayed %s" % (name, tuple(args), want, got))
-    print("%s: %d calls, %d differ" % (path, len(made or []), len(bad)))
+    print("%s: %d calls, %d differ" % (path, len(made), len(bad)))
     return 1 if bad else 0
 
 

@@ -95,9 +95,21 @@ def whole_machine(module):
     return c.made
 
 
+RECORDED = set(SYSTEM + PER_CPU + PER_IF + PER_PID) | {
+    "disk_partitions", "net_connections", "pids", "proc_getrlimit", "proc_net_connections"}
+
+
+def _valid(entry):
+    return (isinstance(entry, list) and len(entry) == 3 and entry[0] in RECORDED and
+            isinstance(entry[1], list) and isinstance(entry[2], dict))
+
+
 def check(module, made):
     """Makes the recorded calls again in order: the ones whose outcome
-    differs, as (name, args, recorded, now)."""
+    differs, as (name, args, recorded, now). A file's results are input:
+    only the recorder's own calls are made again."""
+    if not all(_valid(e) for e in made):
+        raise ValueError("recording is corrupt: a result that is no call of the recorder's")
     bad = []
     for name, args, want in made:
         got = outcome(getattr(module, name), args)

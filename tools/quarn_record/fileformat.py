@@ -111,18 +111,21 @@ def read(path):
         data = f.read(FILE_LIMIT + 1)
     if len(data) > FILE_LIMIT:
         raise RecordingError("recording is corrupt: a file over 512 MiB")
-    meta, results, keys = None, None, []
+    meta, results, keys, seen = None, None, [], set()
     for rtype, payload in split(data):
         if rtype == KEY:
             keys.append(record(KEY, payload))
-        elif rtype == META and meta is None:
-            meta = _json(payload, "description")
-        elif rtype == RESULTS and results is None:
-            results = _json(payload, "results")
+            continue
+        what = "description" if rtype == META else "results"
+        if rtype in seen:
+            raise RecordingError("recording is corrupt: a second %s record" % what)
+        seen.add(rtype)
+        if rtype == META:
+            meta = _json(payload, what)
         else:
-            raise RecordingError("recording is corrupt: a second %s record" %
-                                 ("description" if rtype == META else "results"))
-    if not isinstance(meta, dict) or not isinstance(results, list):
+            results = _json(payload, what)
+    if META not in seen or RESULTS not in seen or not isinstance(meta, dict) or \
+            not isinstance(results, (list, type(None))):
         raise RecordingError("recording is corrupt: no description or no results")
     return meta, b"".join(keys), results
 
