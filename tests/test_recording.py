@@ -176,7 +176,7 @@ def test_privacy_replaces_consistently(tmp_path, replay):
                              env={"SECRETVAR": "swordfish77"})
     try:
         out = tmp_path / "private.qrec"
-        assert cli.main([str(out)]) == 0
+        assert cli.main([str(out), "--pid", str(child.pid)]) == 0
     finally:
         child.kill()
         child.wait()

@@ -41,10 +41,10 @@ def replayed(keys, made):
         [name, args, calls.outcome(getattr(_quarn_bsd, name), args)] for name, args, _ in made])
 
 
-def record(out, raw):
+def record(out, raw, only=None):
     native.start()
     try:
-        made = calls.whole_machine(_quarn_bsd)
+        made = calls.whole_machine(_quarn_bsd, only)
     finally:
         native.stop()
     keys = native.take()
@@ -89,6 +89,8 @@ def main(argv=None):
     ap.add_argument("out", nargs="?", help="the recording to write")
     ap.add_argument("--raw", action="store_true", help="keep everything as it is")
     ap.add_argument("--check", metavar="FILE", help="replay FILE and compare its results")
+    ap.add_argument("--pid", type=int, action="append",
+                    help="the per-process calls for this process only (repeatable)")
     opts = ap.parse_args(argv)
     if (opts.out is None) == (opts.check is None):
         ap.error("give either OUT or --check FILE")
@@ -97,7 +99,7 @@ def main(argv=None):
             if not native.can_replay():
                 ap.error("--check needs a stand-in build of the module")
             return check(opts.check)
-        record(opts.out, opts.raw)
+        record(opts.out, opts.raw, opts.pid)
         return 0
     except (fileformat.RecordingError, ValueError, OSError, MemoryError) as e:
         print("quarn_record: %s" % e, file=sys.stderr)

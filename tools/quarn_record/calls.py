@@ -67,9 +67,9 @@ def _names(addrs, counters):
     return names
 
 
-def whole_machine(module):
-    """Every read-only call over every CPU, interface and process; the calls
-    made with their outcomes."""
+def whole_machine(module, only=None):
+    """Every read-only call over every CPU, interface and process (those of
+    only, if given); the calls made with their outcomes."""
     c = Calls(module)
     found = {name: c(name) for name in SYSTEM}
     ncpu = found["cpu_count_logical"]
@@ -84,6 +84,8 @@ def whole_machine(module):
     c("net_connections", FAMILIES, TYPES)
     pids = c("pids")
     for pid in pids if isinstance(pids, list) else []:
+        if only is not None and pid not in only:
+            continue
         for name in PER_PID:
             c(name, pid)
         for res in range(RLIMITS):
