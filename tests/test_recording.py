@@ -272,3 +272,15 @@ def test_check_makes_only_the_recorders_calls(tmp_path, capsys, results):
     F.write(path, F.lay_out_keys([NCPU]), {}, results)
     assert cli.main(["--check", str(path)]) == 1
     assert "a result that is no call of the recorder's" in capsys.readouterr().err
+
+
+PORTABLE = os.path.join(os.path.dirname(__file__), "portable")
+
+
+@pytest.mark.skipif(not os.path.isdir(PORTABLE), reason="no portable suite in this tree")
+@pytest.mark.parametrize("path", FIXTURES, ids=os.path.basename)
+def test_portable_suite_holds_on_the_replay(path):
+    env = dict(os.environ, QUARN_REPLAY=path)
+    run = subprocess.run([sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider",
+                          PORTABLE], env=env, capture_output=True, text=True)
+    assert run.returncode == 0, run.stdout[-3000:]
