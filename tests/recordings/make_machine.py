@@ -175,7 +175,7 @@ def main(out):
     meta = {"host": "bighost.example", "os": "FreeBSD", "release": "14.2-RELEASE",
             "machine": "amd64", "module": getattr(_quarn_bsd, "version", None),
             "platform": "made up by tests/recordings/make_machine.py", "raw": False,
-            "kept": ["everything: nothing in it is of a real machine"]}
+            "kept": ["everything: nothing in it is of a real machine"], "pid": 100 + NPROC - 1}
     F.write(out, keys, meta, made, preset=6)
 
 

@@ -17,7 +17,7 @@ def describe(raw, kept):
     return {"host": uname.node, "os": uname.system, "release": uname.release,
             "machine": uname.machine, "module": getattr(_quarn_bsd, "version", None),
             "platform": "stand-in" if native.can_replay() else "FreeBSD",
-            "raw": raw, "kept": kept}
+            "raw": raw, "kept": kept, "pid": os.getpid()}
 
 
 def under_replay(keys, fn):

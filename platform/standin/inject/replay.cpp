@@ -114,6 +114,8 @@ step missing(std::string_view call, std::string_view key) {
         st.err = 0;  // EAI_FAIL: no name for an address the machine did not have
     else if (call == "utmpx" || call == "devstat_checkversion")
         st.kind = step::answer;  // no login records; the library's version
+    else if (call == "mallctl" && (key.ends_with(".purge") || key.ends_with(".flush")))
+        st.kind = step::answer;  // the allocator's actions read nothing: they succeed
     return st;
 }
 
