@@ -71,6 +71,8 @@ void set_vnode(bsd::kinfo_file &kf, const struct stat &st, std::string_view path
     kf.kf_un.kf_file.kf_file_fileid = st.st_ino;
     kf.kf_un.kf_file.kf_file_size = static_cast<std::uint64_t>(st.st_size);
     kf.kf_un.kf_file.kf_file_rdev = st.st_rdev;
+    kf.kf_un.kf_file.kf_file_nlink = st.st_nlink;
+    kf.kf_un.kf_file.kf_file_mode = static_cast<std::uint16_t>(st.st_mode);
     kf.kf_status = KF_ATTR_VALID;
     // A file that has lost its last name cannot be named, as on FreeBSD.
     if (st.st_nlink == 0 && path.ends_with(deleted_suffix))
