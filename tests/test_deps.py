@@ -16,6 +16,7 @@ COMMANDS = {"make": "make", "cmake": "cmake", "g++": "g++", "pkg-config": "pkg-c
             "lang/python312": "python3.12", "shells/bash": "bash"}
 FILES = {"libmount-dev": "usr/include/libmount/libmount.h",
          "libmnl-dev": "usr/include/libmnl/libmnl.h",
+         "liblzma-dev": "usr/include/lzma.h",
          "libgtest-dev": "usr/include/gtest/gtest.h",
          "python3-pytest": "usr/lib/python3/dist-packages/pytest/__init__.py",
          "devel/py-pytest": "usr/local/lib/python3.11/site-packages/pytest/__init__.py",

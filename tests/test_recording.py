@@ -284,3 +284,19 @@ def test_portable_suite_holds_on_the_replay(path):
     run = subprocess.run([sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider",
                           PORTABLE], env=env, capture_output=True, text=True)
     assert run.returncode == 0, run.stdout[-3000:]
+
+
+REGRESSIONS = os.path.join(os.path.dirname(__file__), "..", "fuzz", "regressions", "recording")
+
+
+@pytest.mark.parametrize("name", sorted(os.listdir(REGRESSIONS)))
+def test_fuzz_regression_is_refused(tmp_path, replay, name):
+    # The first byte says what follows (fuzz/recording.cpp): even, a file;
+    # odd, a body, here put in a file of its own.
+    data = open(os.path.join(REGRESSIONS, name), "rb").read()
+    path = tmp_path / "r.qrec"
+    path.write_bytes(data[1:] if data[0] % 2 == 0 else packed(data[1:]))
+    with pytest.raises(ValueError, match="^recording is (cut short|corrupt: )"):
+        replay(path)
+    with pytest.raises(ProcessLookupError):
+        q.proc_name(os.getpid())
