@@ -69,6 +69,10 @@ std::string host_root_path(const char *path);
 std::vector<int> host_cpu_map();
 
 // Disks and sensors (devstat.cpp, live_sensors.cpp).
+// The FreeBSD name of a host block device, as the device statistics key it:
+// a disk by driver and unit (vda as vd0), a partition by its disk's name, p
+// and its number (vda1 as vd0p1); empty for a name that is no block device.
+std::string freebsd_disk_name(std::string_view name);
 int live_acpi(const char *name, std::string &out, bool measure);
 int live_cpu_temperature(const char *name, std::string &out, bool measure);
 

@@ -18,6 +18,7 @@
 #include "freebsd.h"
 #include "host.h"
 #include "inject.h"
+#include "live.h"
 #include "nomem.h"
 
 namespace standin {
@@ -92,7 +93,13 @@ void fill_record(libmnt_fs *fs, bsd::statfs &rec) {
     if (target != nullptr && std::strcmp(target, "/") == 0)
         rec.f_flags |= MNT_ROOTFS;
     set_name(rec.f_fstypename, mnt_fs_get_fstype(fs));
-    set_name(rec.f_mntfromname, mnt_fs_get_source(fs));
+    // A host disk goes by the name the device statistics give it, so the
+    // two tables agree (/dev/vda1 is /dev/vd0p1 beside vd0).
+    const char *source = mnt_fs_get_source(fs);
+    std::string disk;
+    if (source != nullptr && std::strncmp(source, "/dev/", 5) == 0)
+        disk = freebsd_disk_name(source + 5);
+    set_name(rec.f_mntfromname, disk.empty() ? source : ("/dev/" + disk).c_str());
     set_name(rec.f_mntonname, target);
 }
 

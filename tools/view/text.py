@@ -92,7 +92,8 @@ def disks(doc, full, width):
     shown = [f for f in d["filesystems"] if full or not f["pseudo"]]
     left = len(d["filesystems"]) - len(shown)
     lines = ["Disks" + (f"  ({left} pseudo file systems: --all)" if left else "")]
-    mount_w = max(10, width - 52)
+    longest = max([len(f["mountpoint"]) for f in shown] + [10])
+    mount_w = max(10, min(longest, width - 52))
     lines.append(f"  {'Filesystem':<16} {'Size':>6} {'Used':>6} {'Avail':>6} {'Use%':>4} "
                  f"{'Mounted on':<{mount_w}} Disk")
     for f in shown:
@@ -116,9 +117,16 @@ def rate(value):
     return known(value, lambda v: human(v) + "/s", "?")
 
 
+def idle_link(i):
+    return not i["up"] and not i["received_bytes"] and not i["sent_bytes"]
+
+
 def network(doc, full):
-    lines = ["Network"]
-    for i in doc["network"]["interfaces"]:
+    every = doc["network"]["interfaces"]
+    shown = [i for i in every if full or not idle_link(i)]
+    idle = len(every) - len(shown)
+    lines = ["Network" + (f"  ({idle} down and idle: --all)" if idle else "")]
+    for i in shown:
         state = ("up" if i["up"] else "down") + (", running" if i["running"] else "")
         speed = known(i["speed_mbps"], lambda s: f"{s} Mbit/s", "speed unknown")
         if i["duplex"]:

@@ -1,0 +1,72 @@
+"""--watch in a real terminal (a tmux pane: keys sent, the screen read
+back) and into a pipe."""
+
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+import pytest
+
+TOP = os.path.join(os.path.dirname(__file__), "..")
+SNAPSHOT = [sys.executable, os.path.join(TOP, "tools", "snapshot.py"), "--watch", "0.3",
+            "--interval", "0.1"]
+ENV = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+
+
+@pytest.fixture
+def tmux():
+    """A tmux server of this test's own, whose panes stay after their
+    command ends so that its exit status can be read."""
+    if shutil.which("tmux") is None:
+        pytest.skip("tmux is not installed (tools/deps.sh test installs it)")
+    sock = f"quarn-watch-{os.getpid()}"
+
+    def tm(*argv):
+        return subprocess.run(["tmux", "-L", sock, *argv], capture_output=True, text=True,
+                              env=ENV, check=True).stdout
+    yield tm
+    subprocess.run(["tmux", "-L", sock, "kill-server"], capture_output=True)
+
+
+def until(probe, seconds=30):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        got = probe()
+        if got:
+            return got
+        time.sleep(0.1)
+    raise AssertionError("timed out")
+
+
+@pytest.mark.parametrize("key", ["q", "C-c"])
+def test_redraws_in_place_and_ends_on_a_key(tmux, key):
+    tmux("new-session", "-d", "-x", "100", "-y", "45", "-s", "w", "sleep 60")
+    tmux("set-option", "-t", "w", "remain-on-exit", "on")
+    tmux("respawn-pane", "-k", "-t", "w", " ".join(SNAPSHOT))
+    screen = until(lambda: (s := tmux("capture-pane", "-p", "-t", "w")) and "q quits" in s and s)
+    lines = screen.rstrip("\n").split("\n")
+    assert lines[0].startswith(os.uname().nodename + "  ")
+    assert len(lines) <= 45 and max(map(len, lines)) <= 100
+    first = lines[0]
+    # The next frame lands on the same screen lines, not below the last.
+    until(lambda: tmux("capture-pane", "-p", "-t", "w").split("\n")[0] != first, 10)
+    assert tmux("display", "-p", "-t", "w", "#{history_size}").strip() == "0"
+    tmux("send-keys", "-t", "w", key)
+    dead = until(lambda: (d := tmux("display", "-p", "-t", "w",
+                                    "#{pane_dead} #{pane_dead_status}").split())[0] == "1" and d)
+    assert dead == ["1", "0"]
+
+
+def test_plain_frames_into_a_pipe_until_interrupted():
+    proc = subprocess.Popen(SNAPSHOT, stdout=subprocess.PIPE, text=True, env=ENV)
+    out = []
+    while sum(line.startswith("--- ") for line in out) < 3:
+        out.append(proc.stdout.readline())
+    proc.send_signal(signal.SIGINT)
+    rest, _ = proc.communicate(timeout=30)
+    assert proc.returncode == 0
+    text = "".join(out) + rest
+    assert "\x1b" not in text and text.count("\nProcesses ") >= 2
