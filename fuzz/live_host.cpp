@@ -13,7 +13,7 @@
 #include <map>
 
 #include "live_record.h"
-#include "netlink.h"
+#include "standin/host/netlink.h"
 
 namespace fuzz {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "standin/inject.h"
+#include "standin/inject/inject.h"
 
 inline std::string call_log() {
     std::size_t need = standin_log(nullptr, 0);

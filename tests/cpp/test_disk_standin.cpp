@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "standin/freebsd.h"
-#include "standin/inject.h"
+#include "standin/inject/inject.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "arch/posix/posix.h"
 #include "arch/posix/sysctl.h"
 #include "call_log.h"
-#include "standin/inject.h"
+#include "standin/inject/inject.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "standin/freebsd.h"
-#include "standin/inject.h"
+#include "standin/inject/inject.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "standin/freebsd.h"
-#include "standin/host.h"
-#include "standin/inject.h"
+#include "standin/host/files.h"
+#include "standin/inject/inject.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // FreeBSD records first: host headers define some of their field names as
 // macros.
 #include "standin/freebsd.h"
-#include "standin/sockets.h"
+#include "standin/host/sockets.h"
 
 #include <arpa/inet.h>
 #include <linux/netlink.h>

@@ -21,8 +21,8 @@
 
 #include "call_log.h"
 #include "standin/freebsd.h"
-#include "standin/host.h"
-#include "standin/inject.h"
+#include "standin/host/files.h"
+#include "standin/inject/inject.h"
 
 namespace {
 

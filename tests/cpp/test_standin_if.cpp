@@ -12,8 +12,8 @@
 #include <string>
 
 #include "standin/freebsd.h"
-#include "standin/if_bsd.h"
-#include "standin/inject.h"
+#include "standin/answers/if_bsd.h"
+#include "standin/inject/inject.h"
 
 namespace {
 

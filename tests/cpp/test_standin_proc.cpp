@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "standin/freebsd.h"
-#include "standin/inject.h"
-#include "standin/proc_id.h"
+#include "standin/inject/inject.h"
+#include "standin/host/proc_id.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "call_log.h"
 #include "standin/freebsd.h"
-#include "standin/inject.h"
+#include "standin/inject/inject.h"
 
 namespace {
 

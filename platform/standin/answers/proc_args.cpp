@@ -1,0 +1,204 @@
+// kern.proc's executable path (/proc/PID/exe), argument strings
+// (/proc/PID/cmdline) and resource limits (prlimit(2)), in FreeBSD's terms.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "standin/freebsd.h"
+#include "standin/host/files.h"
+#include "standin/host/proc_id.h"
+#include "standin/answers/answers.h"
+
+namespace standin {
+namespace {
+
+// The largest cmdline read; the host bounds arguments far below it.
+constexpr std::size_t args_limit = std::size_t(1) << 24;
+
+int pathname(int pid, std::string &out) {
+    // As FreeBSD: -1 names the calling process.
+    if (pid == -1)
+        pid = static_cast<int>(::getpid());
+    if (!thread_group(pid))
+        return ESRCH;
+    char target[4096];
+    ssize_t n = ::readlink(host_file("/proc/%d/exe", pid).c_str(), target, sizeof(target));
+    if (n < 0) {
+        // A kernel thread has no executable; another user's cannot be
+        // read here. Either way the path cannot be named.
+        int err = errno;
+        return err == ENOENT || err == EACCES || err == EPERM ? ENOENT : err == ESRCH ? ESRCH
+                                                                                       : err;
+    }
+    out.assign(target, static_cast<std::size_t>(n));
+    out.push_back('\0');
+    return 0;
+}
+
+int args(int pid, std::string &out) {
+    if (!thread_group(pid))
+        return ESRCH;
+    if (!read_file(host_file("/proc/%d/cmdline", pid).c_str(), out, args_limit))
+        return thread_group(pid) ? EPERM : ESRCH;
+    // A process that rewrote its arguments may leave the last unterminated;
+    // FreeBSD's answer always ends each string.
+    if (!out.empty() && out.back() != '\0')
+        out.push_back('\0');
+    return 0;
+}
+
+// FreeBSD's resource numbers as the host's; -1 where the host has none.
+int host_resource(int resource) {
+    switch (resource) {
+    case bsd::rlimit_cpu:
+        return RLIMIT_CPU;
+    case bsd::rlimit_fsize:
+        return RLIMIT_FSIZE;
+    case bsd::rlimit_data:
+        return RLIMIT_DATA;
+    case bsd::rlimit_stack:
+        return RLIMIT_STACK;
+    case bsd::rlimit_core:
+        return RLIMIT_CORE;
+    case bsd::rlimit_rss:
+        return RLIMIT_RSS;
+    case bsd::rlimit_memlock:
+        return RLIMIT_MEMLOCK;
+    case bsd::rlimit_nproc:
+        return RLIMIT_NPROC;
+    case bsd::rlimit_nofile:
+        return RLIMIT_NOFILE;
+    case bsd::rlimit_as:
+        return RLIMIT_AS;
+    default:  // sbsize, npts, swap, kqueues, umtxp
+        return -1;
+    }
+}
+
+bsd::rlim_t to_bsd(rlim_t v) {
+    return v == RLIM_INFINITY || v > static_cast<rlim_t>(bsd::rlim_infinity)
+               ? bsd::rlim_infinity
+               : static_cast<bsd::rlim_t>(v);
+}
+
+// As FreeBSD: a negative limit means no limit.
+rlim_t to_host(bsd::rlim_t v) {
+    return v < 0 || v == bsd::rlim_infinity ? RLIM_INFINITY : static_cast<rlim_t>(v);
+}
+
+// The host's titles in /proc/PID/limits, by host resource number.
+const char *limits_title(int host_res) {
+    switch (host_res) {
+    case RLIMIT_CPU:
+        return "Max cpu time";
+    case RLIMIT_FSIZE:
+        return "Max file size";
+    case RLIMIT_DATA:
+        return "Max data size";
+    case RLIMIT_STACK:
+        return "Max stack size";
+    case RLIMIT_CORE:
+        return "Max core file size";
+    case RLIMIT_RSS:
+        return "Max resident set";
+    case RLIMIT_NPROC:
+        return "Max processes";
+    case RLIMIT_NOFILE:
+        return "Max open files";
+    case RLIMIT_MEMLOCK:
+        return "Max locked memory";
+    default:
+        return "Max address space";
+    }
+}
+
+// Another user's limits are refused by prlimit but readable in
+// /proc/PID/limits, as FreeBSD lets anyone who sees a process read them.
+int limits_from_proc(int pid, int host_res, bsd::rlimit &rl) {
+    std::string text;
+    if (!read_file(host_file("/proc/%d/limits", pid).c_str(), text, 1 << 16))
+        return ESRCH;
+    std::string_view title = limits_title(host_res);
+    int err = EPERM;
+    for_each_line(text, [&](std::string_view line) {
+        if (line.substr(0, title.size()) != title || line.size() <= title.size() ||
+            line[title.size()] != ' ')
+            return true;
+        std::string_view w[2];
+        if (split_words(line.substr(title.size()), w, 2) != 2)
+            return false;
+        auto value = [](std::string_view s) {
+            return s == "unlimited" ? bsd::rlim_infinity
+                                    : to_bsd(static_cast<rlim_t>(to_ull(s)));
+        };
+        rl.rlim_cur = value(w[0]);
+        rl.rlim_max = value(w[1]);
+        err = 0;
+        return false;
+    });
+    return err;
+}
+
+int read_rlimit(int pid, int resource, std::string &out) {
+    if (resource < 0 || resource >= bsd::rlim_nlimits)
+        return EINVAL;
+    if (!thread_group(pid))
+        return ESRCH;
+    bsd::rlimit rl{bsd::rlim_infinity, bsd::rlim_infinity};
+    int host_res = host_resource(resource);
+    if (host_res != -1) {
+        struct rlimit hl;
+        if (::prlimit(pid, static_cast<__rlimit_resource>(host_res), nullptr, &hl) == 0) {
+            rl.rlim_cur = to_bsd(hl.rlim_cur);
+            rl.rlim_max = to_bsd(hl.rlim_max);
+        } else if (errno == EPERM) {
+            if (int err = limits_from_proc(pid, host_res, rl))
+                return err;
+        } else {
+            return errno;
+        }
+    }
+    append_record(out, rl);
+    return 0;
+}
+
+}  // namespace
+
+int live_proc_path(const int *mib, unsigned n, std::string &out, bool) {
+    switch (mib[2]) {
+    case KERN_PROC_PATHNAME:
+        return n == 4 ? pathname(mib[3], out) : EINVAL;
+    case KERN_PROC_ARGS:
+        return n == 4 ? args(mib[3], out) : EINVAL;
+    case KERN_PROC_RLIMIT:
+        return n == 5 ? read_rlimit(mib[3], mib[4], out) : EINVAL;
+    default:
+        return ENOENT;
+    }
+}
+
+int live_mib_write(const int *mib, unsigned n, const void *value, std::size_t len) {
+    if (n != 5 || mib[0] != CTL_KERN || mib[1] != KERN_PROC || mib[2] != KERN_PROC_RLIMIT)
+        return EPERM;
+    int pid = mib[3], resource = mib[4];
+    if (len != sizeof(bsd::rlimit) || resource < 0 || resource >= bsd::rlim_nlimits)
+        return EINVAL;
+    if (!thread_group(pid))
+        return ESRCH;
+    int host_res = host_resource(resource);
+    // A limit the host does not keep cannot be set.
+    if (host_res == -1)
+        return EINVAL;
+    bsd::rlimit rl;
+    std::memcpy(&rl, value, sizeof(rl));
+    struct rlimit hl = {to_host(rl.rlim_cur), to_host(rl.rlim_max)};
+    if (::prlimit(pid, static_cast<__rlimit_resource>(host_res), &hl, nullptr) != 0)
+        return errno;
+    return 0;
+}
+
+}  // namespace standin

@@ -1,0 +1,255 @@
+// getifaddrs, freeifaddrs and getnameinfo over FreeBSD's socket addresses.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "standin/freebsd.h"
+#include "standin/answers/if_bsd.h"
+#include "standin/inject/inject.h"
+#include "standin/calls/nomem.h"
+
+namespace standin {
+namespace {
+
+// One entry of the list before it is laid out; empty addresses are null.
+struct entry {
+    std::string name;
+    unsigned flags = 0;
+    std::string addr, netmask, dstaddr, data;
+};
+
+// Every address gets room for the largest socket address, so a reader
+// that trusts sa_len or a family's size never leaves it.
+constexpr std::size_t addr_room = 128;
+
+std::size_t round8(std::size_t n) {
+    return (n + 7) & ~static_cast<std::size_t>(7);
+}
+
+// Lays the entries out in one block, as FreeBSD does, so freeifaddrs is a
+// single free. Null with errno ENOMEM when it cannot be had.
+bsd::ifaddrs *lay_out(const std::vector<entry> &entries) {
+    if (entries.empty())
+        return nullptr;
+    std::size_t size = 0;
+    for (const entry &e : entries) {
+        size += sizeof(bsd::ifaddrs) + round8(e.name.size() + 1);
+        for (const std::string *sa : {&e.addr, &e.netmask, &e.dstaddr})
+            size += sa->empty() ? 0 : addr_room;
+        size += round8(e.data.size());
+    }
+    char *block = static_cast<char *>(std::calloc(1, size));
+    if (block == nullptr) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    auto *ifas = reinterpret_cast<bsd::ifaddrs *>(block);
+    char *p = block + entries.size() * sizeof(bsd::ifaddrs);
+    for (std::size_t i = 0; i < entries.size(); i++) {
+        const entry &e = entries[i];
+        bsd::ifaddrs &ifa = ifas[i];
+        ifa.ifa_next = i + 1 < entries.size() ? &ifas[i + 1] : nullptr;
+        ifa.ifa_flags = e.flags;
+        ifa.ifa_name = p;
+        std::memcpy(p, e.name.data(), e.name.size());
+        p += round8(e.name.size() + 1);
+        auto place = [&p](const std::string &sa) -> bsd::sockaddr * {
+            if (sa.empty())
+                return nullptr;
+            std::memcpy(p, sa.data(), sa.size() < addr_room ? sa.size() : addr_room);
+            auto *out = reinterpret_cast<bsd::sockaddr *>(p);
+            p += addr_room;
+            return out;
+        };
+        ifa.ifa_addr = place(e.addr);
+        ifa.ifa_netmask = place(e.netmask);
+        ifa.ifa_dstaddr = place(e.dstaddr);
+        if (!e.data.empty()) {
+            std::memcpy(p, e.data.data(), e.data.size());
+            ifa.ifa_data = p;
+            p += round8(e.data.size());
+        }
+    }
+    return ifas;
+}
+
+// The host's interfaces in FreeBSD's order: each link's AF_LINK entry, then
+// that link's addresses.
+int live_entries(std::vector<entry> &out) {
+    std::vector<host_link> links;
+    std::vector<host_addr> addrs;
+    if (int err = host_links(links); err != 0)
+        return err;
+    if (int err = host_addrs(addrs); err != 0)
+        return err;
+    for (const host_link &link : links) {
+        unsigned flags = bsd_if_flags(link.flags);
+        entry le;
+        le.name = link.name;
+        le.flags = flags;
+        le.addr = bsd_sockaddr_dl(link);
+        bsd::if_data d = bsd_if_data(link);
+        le.data.assign(reinterpret_cast<const char *>(&d), sizeof(d));
+        out.push_back(std::move(le));
+        for (const host_addr &a : addrs) {
+            if (a.index != link.index)
+                continue;
+            entry ae;
+            ae.name = link.name;
+            ae.flags = flags;
+            std::uint32_t scope = a.link_scope ? static_cast<std::uint32_t>(a.index) : 0;
+            ae.addr = a.v6 ? bsd_sockaddr_in6(a.local, scope) : bsd_sockaddr_in(a.local);
+            ae.netmask = bsd_netmask(a.v6, a.prefixlen);
+            if (a.has_peer)
+                ae.dstaddr = a.v6 ? bsd_sockaddr_in6(a.peer, scope) : bsd_sockaddr_in(a.peer);
+            else if (a.has_broadcast && (flags & bsd::iff_broadcast))
+                ae.dstaddr = bsd_sockaddr_in(a.broadcast);
+            out.push_back(std::move(ae));
+        }
+    }
+    return 0;
+}
+
+// An injected list: entries of <u32 flags, u8 name length, name, then the
+// address, netmask and destination each as u8 length and bytes (0: none)>.
+// A cut entry ends the list.
+void injected_entries(const std::string &data, std::vector<entry> &out) {
+    std::size_t pos = 0;
+    auto take = [&](std::string &field) {
+        if (pos >= data.size())
+            return false;
+        std::size_t n = static_cast<unsigned char>(data[pos++]);
+        if (n > data.size() - pos)
+            return false;
+        field.assign(data, pos, n);
+        pos += n;
+        return true;
+    };
+    while (data.size() - pos >= 4) {
+        entry e;
+        std::uint32_t flags;
+        std::memcpy(&flags, data.data() + pos, 4);
+        pos += 4;
+        e.flags = flags;
+        if (!take(e.name) || !take(e.addr) || !take(e.netmask) || !take(e.dstaddr))
+            return;
+        out.push_back(std::move(e));
+    }
+}
+
+bool is_link_local(const unsigned char *a) {
+    bool unicast = a[0] == 0xfe && (a[1] & 0xc0) == 0x80;
+    bool multicast = a[0] == 0xff && (a[1] & 0x0f) == 0x02;
+    return unicast || multicast;
+}
+
+}  // namespace
+}  // namespace standin
+
+namespace bsd {
+
+int getifaddrs(ifaddrs **ifap) try {
+    standin::log_call("getifaddrs", "", "call", 0);
+    if (ifap == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::vector<standin::entry> entries;
+    standin::step st;
+    if (standin::next_step("getifaddrs", "", st)) {
+        if (st.kind == standin::step::error) {
+            errno = st.err;
+            return -1;
+        }
+        standin::injected_entries(st.data(), entries);
+    } else if (int err = standin::live_entries(entries); err != 0) {
+        errno = err;
+        return -1;
+    }
+    *ifap = standin::lay_out(entries);
+    if (*ifap == nullptr && !entries.empty())
+        return -1;
+    return 0;
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
+}
+
+void freeifaddrs(ifaddrs *ifp) {
+    standin::log_call("freeifaddrs", "", "call", 0);
+    std::free(ifp);
+}
+
+int getnameinfo(const sockaddr *sa, unsigned int salen, char *host, std::size_t hostlen,
+                char *serv, std::size_t servlen, int flags) try {
+    int family = sa == nullptr ? -1 : sa->sa_family;
+    std::string key = std::to_string(family);
+    standin::log_call("getnameinfo", key, "call", salen);
+    standin::step st;
+    if (standin::next_step("getnameinfo", key, st)) {
+        if (st.kind == standin::step::error)
+            return st.err != 0 ? st.err : eai_fail;
+        const std::string &text = st.data();
+        if (host == nullptr || text.size() >= hostlen)
+            return eai_overflow;
+        std::memcpy(host, text.data(), text.size());
+        host[text.size()] = '\0';
+        return 0;
+    }
+    if (sa == nullptr)
+        return eai_fail;
+    char text[ni_maxhost];
+    unsigned port = 0;
+    if (family == af_inet) {
+        if (salen < sizeof(sockaddr_in))
+            return eai_fail;
+        sockaddr_in sin;
+        std::memcpy(&sin, sa, sizeof(sin));
+        port = sin.sin_port;
+        if (!standin::host_ntop(false, reinterpret_cast<const unsigned char *>(&sin.sin_addr),
+                                text, sizeof(text)))
+            return eai_fail;
+    } else if (family == af_inet6) {
+        if (salen < sizeof(sockaddr_in6))
+            return eai_fail;
+        sockaddr_in6 sin6;
+        std::memcpy(&sin6, sa, sizeof(sin6));
+        port = sin6.sin6_port;
+        if (!standin::host_ntop(true, sin6.sin6_addr.s6_addr, text, sizeof(text)))
+            return eai_fail;
+        // A scope is shown by its interface's name where it is a link's.
+        if (sin6.sin6_scope_id != 0) {
+            std::string scope;
+            if ((flags & ni_numericscope) || !standin::is_link_local(sin6.sin6_addr.s6_addr) ||
+                !standin::host_if_name(sin6.sin6_scope_id, scope))
+                scope = std::to_string(sin6.sin6_scope_id);
+            std::size_t len = std::strlen(text);
+            if (len + 1 + scope.size() >= sizeof(text))
+                return eai_overflow;
+            text[len] = '%';
+            std::memcpy(text + len + 1, scope.c_str(), scope.size() + 1);
+        }
+    } else {
+        return eai_family;
+    }
+    if (host != nullptr && hostlen > 0) {
+        std::size_t len = std::strlen(text);
+        if (len >= hostlen)
+            return eai_overflow;
+        std::memcpy(host, text, len + 1);
+    }
+    if (serv != nullptr && servlen > 0) {
+        // Services by number only: the port is in network order.
+        unsigned p = ((port & 0xff) << 8) | ((port >> 8) & 0xff);
+        int n = std::snprintf(serv, servlen, "%u", p);
+        if (n < 0 || static_cast<std::size_t>(n) >= servlen)
+            return eai_overflow;
+    }
+    return 0;
+} catch (const std::bad_alloc &) {
+    return eai_memory;
+}
+
+}  // namespace bsd

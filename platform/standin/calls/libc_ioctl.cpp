@@ -1,0 +1,164 @@
+// socket, the interface requests of ioctl, and close.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "standin/freebsd.h"
+#include "standin/answers/if_bsd.h"
+#include "standin/inject/inject.h"
+#include "standin/calls/nomem.h"
+
+namespace standin {
+namespace {
+
+const char *request_label(unsigned long request) {
+    switch (request) {
+    case bsd::siocgifflags:
+        return "SIOCGIFFLAGS";
+    case bsd::siocgifmtu:
+        return "SIOCGIFMTU";
+    case bsd::siocgifmedia:
+        return "SIOCGIFMEDIA";
+    default:
+        return nullptr;
+    }
+}
+
+// The record's name (its first 16 bytes); false when it is not ended
+// within them, which no interface can match.
+bool name_of(const void *arg, std::string &name) {
+    const char *p = static_cast<const char *>(arg);
+    std::size_t len = strnlen(p, bsd::ifnamsiz);
+    if (len == static_cast<std::size_t>(bsd::ifnamsiz))
+        return false;
+    name.assign(p, len);
+    return true;
+}
+
+void set_flags(bsd::ifreq &ifr, unsigned flags) {
+    ifr.ifr_ifru.ifru_flags[0] = static_cast<short>(flags & 0xffff);
+    ifr.ifr_ifru.ifru_flags[1] = static_cast<short>(flags >> 16);
+}
+
+void set_media(bsd::ifmediareq &ifm, int word, bool active) {
+    ifm.ifm_current = word;
+    ifm.ifm_active = word;
+    ifm.ifm_mask = 0;
+    ifm.ifm_status = bsd::ifm_avalid | (active ? bsd::ifm_active : 0);
+    ifm.ifm_count = 0;
+}
+
+// An injected answer: a value is the flag word, the MTU or the active media
+// word; bytes overwrite the record after its name.
+void injected(unsigned long request, void *arg, const step &st) {
+    std::size_t size = request == bsd::siocgifmedia ? sizeof(bsd::ifmediareq) : sizeof(bsd::ifreq);
+    const std::string &data = st.data();
+    std::size_t room = size - bsd::ifnamsiz;
+    std::memcpy(static_cast<char *>(arg) + bsd::ifnamsiz, data.data(),
+                data.size() < room ? data.size() : room);
+    if (!st.has_value)
+        return;
+    if (request == bsd::siocgifflags)
+        set_flags(*static_cast<bsd::ifreq *>(arg), static_cast<unsigned>(st.value));
+    else if (request == bsd::siocgifmtu)
+        static_cast<bsd::ifreq *>(arg)->ifr_ifru.ifru_mtu = static_cast<int>(st.value);
+    else
+        set_media(*static_cast<bsd::ifmediareq *>(arg), static_cast<int>(st.value), true);
+}
+
+int live_request(int fd, unsigned long request, const std::string &name, void *arg) {
+    if (request == bsd::siocgifmtu) {
+        int mtu = 0;
+        if (int err = host_if_mtu(fd, name.c_str(), mtu); err != 0)
+            return bsd_if_errno(err);
+        static_cast<bsd::ifreq *>(arg)->ifr_ifru.ifru_mtu = mtu;
+        return 0;
+    }
+    unsigned flags = 0;
+    if (int err = host_if_flags(fd, name.c_str(), flags); err != 0)
+        return bsd_if_errno(err);
+    if (request == bsd::siocgifflags) {
+        set_flags(*static_cast<bsd::ifreq *>(arg), bsd_if_flags(flags));
+        return 0;
+    }
+    host_media media;
+    if (int err = host_if_media(fd, name.c_str(), media); err != 0)
+        return bsd_if_errno(err);
+    set_media(*static_cast<bsd::ifmediareq *>(arg), bsd_media_word(media),
+              (flags & host_iff_running) != 0);
+    return 0;
+}
+
+}  // namespace
+}  // namespace standin
+
+namespace bsd {
+
+int socket(int domain, int type, int protocol) try {
+    std::string key = std::to_string(domain) + "." + std::to_string(type) + "." +
+                      std::to_string(protocol);
+    standin::log_call("socket", key, "call", 0);
+    standin::step st;
+    if (standin::next_step("socket", key, st) && st.kind == standin::step::error) {
+        errno = st.err;
+        return -1;
+    }
+    // The module asks for nothing but the datagram socket of its requests.
+    if (domain != af_inet) {
+        errno = EAFNOSUPPORT;
+        return -1;
+    }
+    if (type != sock_dgram || (protocol != 0 && protocol != ipproto_udp)) {
+        errno = EPROTONOSUPPORT;
+        return -1;
+    }
+    return standin::host_dgram_socket();
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
+}
+
+int ioctl(int fd, unsigned long request, void *arg) try {
+    const char *label = standin::request_label(request);
+    std::string name;
+    if (label == nullptr || arg == nullptr) {
+        standin::log_call("ioctl", "", "call", request);
+        errno = label == nullptr ? ENOTTY : EFAULT;
+        return -1;
+    }
+    bool named = standin::name_of(arg, name);
+    std::string key = name + "/" + label;
+    standin::log_call("ioctl", key, "call", static_cast<std::size_t>(fd));
+    standin::step st;
+    if (standin::next_step("ioctl", key, st)) {
+        if (st.kind == standin::step::error) {
+            errno = st.err;
+            return -1;
+        }
+        standin::injected(request, arg, st);
+        return 0;
+    }
+    int err = named ? standin::live_request(fd, request, name, arg) : ENXIO;
+    if (err != 0) {
+        errno = err;
+        return -1;
+    }
+    return 0;
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
+}
+
+int close(int fd) {
+    standin::log_call("close", "", "call", static_cast<std::size_t>(fd));
+    // The descriptor is released whatever is injected, so nothing leaks.
+    int rc = ::close(fd);
+    standin::step st;
+    if (standin::next_step("close", "", st) && st.kind == standin::step::error) {
+        errno = st.err;
+        return -1;
+    }
+    return rc;
+}
+
+}  // namespace bsd

@@ -1,0 +1,247 @@
+// cpuset_getaffinity, cpuset_setaffinity, getpriority and setpriority over
+// the host's affinity and priority calls.
+//
+// FreeBSD applies a process's mask and nice value to all of its threads; the
+// host keeps them per thread, so a change here is made to every thread.
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "standin/freebsd.h"
+#include "standin/host/files.h"
+#include "standin/host/proc_id.h"
+#include "standin/inject/inject.h"
+#include "standin/calls/nomem.h"
+
+namespace standin {
+namespace {
+
+// Threads that start while a change is made are caught by another pass;
+// a process that keeps starting them is caught up to this many times.
+constexpr int max_passes = 8;
+
+// The largest mask accepted, as FreeBSD refuses a preposterous size.
+constexpr std::size_t max_setsize = 4096;
+
+// The process a FreeBSD ID names: -1 (affinity) or 0 (priority) is the
+// caller; else it must be a process, not a thread of one. 0 when none.
+int process_of(bsd::id_t id, bsd::id_t self_alias) {
+    if (id == self_alias)
+        return static_cast<int>(::getpid());
+    if (id <= 0 || id > INT32_MAX || !thread_group(static_cast<int>(id)))
+        return 0;
+    return static_cast<int>(id);
+}
+
+// Calls fn(tid) for every thread of pid, until a pass finds none new. The
+// first failure on a thread that still exists is the answer; a thread that
+// has exited meanwhile is passed over.
+template <class Fn> int for_each_thread(int pid, Fn fn) {
+    std::vector<int> done;
+    host_file dir("/proc/%d/task", pid);
+    for (int pass = 0; pass < max_passes; pass++) {
+        std::vector<int> tids = list_numeric(dir.c_str());
+        if (tids.empty())
+            return pass == 0 ? ESRCH : 0;
+        bool fresh = false;
+        for (int tid : tids) {
+            bool seen = false;
+            for (int d : done)
+                seen = seen || d == tid;
+            if (seen)
+                continue;
+            fresh = true;
+            if (fn(tid) != 0 && errno != ESRCH)
+                return errno;
+            done.push_back(tid);
+        }
+        if (!fresh)
+            return 0;
+    }
+    return 0;
+}
+
+// The host's CPUs that exist, as FreeBSD checks each CPU of a new mask.
+bool cpu_exists(std::size_t cpu) {
+    long n = ::sysconf(_SC_NPROCESSORS_CONF);
+    return n > 0 && cpu < static_cast<std::size_t>(n);
+}
+
+bool injected(const char *call, const std::string &key, step &st) {
+    return next_step(call, key, st);
+}
+
+}  // namespace
+}  // namespace standin
+
+namespace bsd {
+
+// Injected under the ID: an answer is the mask's bytes (the rest zero), an
+// error fails with its errno.
+int cpuset_getaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t setsize,
+                       cpuset_t *mask) try {
+    std::string key = std::to_string(id);
+    standin::log_call("cpuset_getaffinity", key, "call", setsize);
+    standin::step st;
+    if (standin::injected("cpuset_getaffinity", key, st)) {
+        if (st.kind == standin::step::error) {
+            errno = st.err;
+            return -1;
+        }
+        std::memset(mask, 0, setsize);
+        std::size_t n = st.data().size() < setsize ? st.data().size() : setsize;
+        std::memcpy(mask, st.data().data(), n);
+        return 0;
+    }
+    if (level != CPU_LEVEL_WHICH || which != CPU_WHICH_PID) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (setsize < sizeof(cpuset_t) || setsize > standin::max_setsize) {
+        errno = ERANGE;
+        return -1;
+    }
+    int pid = standin::process_of(id, -1);
+    if (pid == 0) {
+        errno = ESRCH;
+        return -1;
+    }
+    cpu_set_t host;
+    if (::sched_getaffinity(pid, sizeof(host), &host) != 0)
+        return -1;
+    std::memset(mask, 0, setsize);
+    auto *bytes = reinterpret_cast<unsigned char *>(mask);
+    for (int cpu = 0; cpu < CPU_SETSIZE && cpu < CPU_MAXSIZE; cpu++) {
+        if (CPU_ISSET(cpu, &host))
+            bytes[cpu / 8] |= static_cast<unsigned char>(1u << (cpu % 8));
+    }
+    return 0;
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
+}
+
+// Injected under the ID: an answer succeeds without changing anything, an
+// error fails with its errno.
+int cpuset_setaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t setsize,
+                       const cpuset_t *mask) try {
+    std::string key = std::to_string(id);
+    standin::log_call("cpuset_setaffinity", key, "call", setsize);
+    standin::step st;
+    if (standin::injected("cpuset_setaffinity", key, st)) {
+        if (st.kind == standin::step::error) {
+            errno = st.err;
+            return -1;
+        }
+        return 0;
+    }
+    if (level != CPU_LEVEL_WHICH || which != CPU_WHICH_PID) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (setsize > standin::max_setsize) {
+        errno = ERANGE;
+        return -1;
+    }
+    // A short mask is welcome: the CPUs beyond it are clear.
+    cpu_set_t host;
+    CPU_ZERO(&host);
+    const auto *bytes = reinterpret_cast<const unsigned char *>(mask);
+    bool any = false;
+    for (std::size_t cpu = 0; cpu < setsize * 8; cpu++) {
+        if (!(bytes[cpu / 8] >> (cpu % 8) & 1))
+            continue;
+        if (!standin::cpu_exists(cpu)) {
+            errno = EINVAL;
+            return -1;
+        }
+        CPU_SET(cpu, &host);
+        any = true;
+    }
+    int pid = standin::process_of(id, -1);
+    if (pid == 0) {
+        errno = ESRCH;
+        return -1;
+    }
+    // No CPU left to run on: FreeBSD's EDEADLK where the host says EINVAL.
+    if (!any) {
+        errno = EDEADLK;
+        return -1;
+    }
+    int err = standin::for_each_thread(
+        pid, [&](int tid) { return ::sched_setaffinity(tid, sizeof(host), &host); });
+    if (err != 0) {
+        errno = err == EINVAL ? EDEADLK : err;
+        return -1;
+    }
+    return 0;
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
+}
+
+// Injected under who: an answer returns its value, an error fails with -1
+// and its errno.
+int getpriority(int which, int who) try {
+    std::string key = std::to_string(who);
+    standin::log_call("getpriority", key, "call", 0);
+    standin::step st;
+    if (standin::injected("getpriority", key, st)) {
+        if (st.kind == standin::step::error) {
+            errno = st.err;
+            return -1;
+        }
+        return static_cast<int>(st.value);
+    }
+    if (which != prio_process)
+        return ::getpriority(static_cast<__priority_which_t>(which), static_cast<::id_t>(who));
+    int pid = standin::process_of(who, 0);
+    if (pid == 0) {
+        errno = ESRCH;
+        return -1;
+    }
+    return ::getpriority(PRIO_PROCESS, static_cast<::id_t>(pid));
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
+}
+
+// Injected under who: an answer succeeds without changing anything, an
+// error fails with its errno.
+int setpriority(int which, int who, int prio) try {
+    std::string key = std::to_string(who);
+    standin::log_call("setpriority", key, "call", 0);
+    standin::step st;
+    if (standin::injected("setpriority", key, st)) {
+        if (st.kind == standin::step::error) {
+            errno = st.err;
+            return -1;
+        }
+        return 0;
+    }
+    if (which != prio_process)
+        return ::setpriority(static_cast<__priority_which_t>(which), static_cast<::id_t>(who),
+                             prio);
+    int pid = standin::process_of(who, 0);
+    if (pid == 0) {
+        errno = ESRCH;
+        return -1;
+    }
+    // FreeBSD holds a nice value to -20..20; the host's highest is 19.
+    prio = prio < prio_min ? prio_min : prio > prio_max ? prio_max : prio;
+    int err = standin::for_each_thread(pid, [&](int tid) {
+        return ::setpriority(PRIO_PROCESS, static_cast<::id_t>(tid), prio);
+    });
+    if (err != 0) {
+        errno = err;
+        return -1;
+    }
+    return 0;
+} catch (const std::bad_alloc &) {
+    return standin::no_memory(-1);
+}
+
+}  // namespace bsd
