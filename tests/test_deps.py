@@ -10,7 +10,7 @@ import pytest
 DEPS = os.path.join(os.path.dirname(__file__), "..", "tools", "deps.sh")
 
 COMMANDS = {"make": "make", "cmake": "cmake", "g++": "g++", "pkg-config": "pkg-config",
-            "iproute2": "ss"}
+            "iproute2": "ss", "tmux": "tmux", "chromium": "chromium"}
 FILES = {"libmount-dev": "usr/include/libmount/libmount.h",
          "libmnl-dev": "usr/include/libmnl/libmnl.h",
          "libgtest-dev": "usr/include/gtest/gtest.h",

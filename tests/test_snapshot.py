@@ -18,7 +18,7 @@ from records import kinfo_proc, proc_table
 
 TOP = os.path.join(os.path.dirname(__file__), "..")
 sys.path.insert(0, os.path.join(TOP, "tools"))
-from view import cli, system  # noqa: E402
+from view import cli, system, text  # noqa: E402
 
 PAGE = os.sysconf("SC_PAGESIZE")
 SCHEMA = json.load(open(os.path.join(TOP, "docs", "snapshot.schema.json")))
@@ -195,6 +195,14 @@ def test_listener_with_its_owner():
     assert f"  tcp   127.0.0.1:{port}" in out
 
 
+@pytest.mark.parametrize("command,shown", [
+    ("/usr/lib/gcc/cc1plus -quiet a.cpp", "cc1plus -quiet a.cpp"), ("[kthreadd]", "[kthreadd]"),
+    ("python3 /usr/bin/meson", "python3 /usr/bin/meson"), ("/bin/", "/bin/"),
+])
+def test_a_command_line_names_its_program_not_its_path(command, shown):
+    assert text.short_command(command) == shown
+
+
 @pytest.mark.parametrize("device,io,disk", [
     ("/dev/ada0p2", {"ada0"}, "ada0"), ("/dev/da1s1a", {"da1"}, "da1"),
     ("/dev/vd0", {"vd0"}, "vd0"), ("/dev/nvd0p3", {"nvd0"}, "nvd0"),
@@ -204,10 +212,18 @@ def test_a_mount_names_its_disk_as_the_io_table_does(device, io, disk):
     assert system.disk_of(device, io) == disk
 
 
-def test_one_process_in_full():
+def test_one_process_in_full(tmp_path):
     me = os.getpid()
-    status, doc = doc_of("--pid", str(me))
+    held = tmp_path / "held"
+    with open(held, "w") as f:
+        fd = f.fileno()
+        status, doc = doc_of("--pid", str(me))
     p = doc["process"]
+    assert {"fd": fd, "path": str(held)} in p["open_files"]
+    assert sorted(t["tid"] for t in p["threads"]) == sorted(
+        int(n) for n in os.listdir("/proc/self/task"))
+    with open("/proc/self/maps") as f:
+        assert abs(len(p["memory_maps"]) - len(f.readlines())) < 10
     assert (p["executable"], p["command_line"], p["cwd"]) == (
         os.readlink("/proc/self/exe"), q.proc_cmdline(me), os.getcwd())
     with open("/proc/self/environ", "rb") as f:

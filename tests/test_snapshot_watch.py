@@ -67,7 +67,9 @@ def test_redraws_in_place_and_ends_on_a_key(tmux, key):
 
 
 def test_plain_frames_into_a_pipe_until_interrupted():
-    proc = subprocess.Popen(SNAPSHOT, stdout=subprocess.PIPE, text=True, env=ENV)
+    # A shell's background job ignores SIGINT, and a child keeps that.
+    proc = subprocess.Popen(SNAPSHOT, stdout=subprocess.PIPE, text=True, env=ENV,
+                            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
     out = []
     while sum(line.startswith("--- ") for line in out) < 3:
         out.append(proc.stdout.readline())

@@ -168,6 +168,15 @@ def users(doc):
                         f"  from {x['host']}" for x in u]
 
 
+def short_command(command):
+    """The command line with its program by name, not by path: the width
+    is better spent on the arguments."""
+    program, _, rest = command.partition(" ")
+    if "/" in program and not program.endswith("/"):
+        program = program.rsplit("/", 1)[1]
+    return f"{program} {rest}" if rest else program
+
+
 def processes(doc, width):
     p = doc["processes"]
     order = ", ".join(f"{n} {s}" for s, n in sorted(p["states"].items()))
@@ -180,7 +189,7 @@ def processes(doc, width):
         lines.append(f"  {r['pid']:>7} {cut(r['user'], 8):<8} {r['state']} "
                      f"{pct(r['cpu_percent'])} {pct(r['memory_percent'], 4)} "
                      f"{human(r['rss_bytes']):>7} {human(r['vsz_bytes']):>7} "
-                     f"{cpu_clock(r['cpu_seconds']):>9} {cut(r['command'], room)}")
+                     f"{cpu_clock(r['cpu_seconds']):>9} {cut(short_command(r['command']), room)}")
     rest = p["matching"] - len(p["list"])
     if rest > 0:
         lines.append(f"  ... {rest} more (--top N shows more)")
