@@ -13,7 +13,8 @@ import os
 import _quarn_bsd
 import records
 import standin
-from net_records import XUNPGEN, pcblist, xfile, xinpcb, xtcpcb, xunpcb
+from net_records import (AF_INET, SOCK_STREAM, XUNPGEN, kinfo_socket, pcblist, sockaddr, xfile,
+                         xinpcb, xtcpcb, xunpcb)
 
 # The errnos the kernel documentation names for each call, and whether the
 # call can give a null result with errno left at 0.
@@ -93,6 +94,12 @@ ANSWERS = {
     "pids": {("sysctl", "1.14.8.0"): records.proc_table(
         [records.kinfo_proc(b"p%d" % i, ki_pid=i) for i in range(1, 41)])},
     "net_connections": NET_TABLES,
+    # One TCP socket of this process, and the TCP list that holds it.
+    "proc_net_connections": {
+        ("kinfo_getfile", str(PID)): kinfo_socket(
+            3, AF_INET, SOCK_STREAM, 6, local=sockaddr(AF_INET, "10.0.0.1", 80),
+            peer=sockaddr(AF_INET)),
+        ("sysctl", "net.inet.tcp.pcblist"): NET_TABLES[("sysctl", "net.inet.tcp.pcblist")]},
 }
 
 # Functions that touch no platform call, or change settings (their failure
