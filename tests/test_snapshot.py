@@ -132,6 +132,7 @@ def test_refused_figure_is_unknown_and_named(name, err, entry, key):
 
 @pytest.mark.parametrize("argv,message", [
     (("--sort", "size"), "invalid choice"), (("--top", "-1"), "--top must be"),
+    (("--width", "20"), "--width 40 or more"),
     (("--user", "no-such-user-here"), "no user named"), (("--json", "--watch", "1"), "one of"),
     (("--interval", "0"), "positive"), (("--frobnicate",), "unrecognized"),
 ])

@@ -37,15 +37,17 @@ def parse_args(argv):
                    help="process order (default cpu)")
     p.add_argument("--user", metavar="NAME", help="only the processes of this user")
     p.add_argument("--pid", metavar="PID", type=int, help="one process in full")
-    p.add_argument("--top", metavar="N", type=int, default=10,
-                   help="processes shown (default 10)")
+    p.add_argument("--top", metavar="N", type=int,
+                   help="processes shown (default 10; every one with --all)")
     p.add_argument("--width", metavar="COLUMNS", type=int,
                    help="line width (default 80, or a wider terminal's)")
     p.add_argument("--interval", metavar="SECONDS", type=float, default=0.5,
                    help="the sample %%CPU and traffic are measured over (default 0.5)")
     args = p.parse_args(argv)
-    if args.top < 0 or (args.width is not None and args.width < 40):
+    if (args.top is not None and args.top < 0) or (args.width is not None and args.width < 40):
         raise Usage("--top must be 0 or more and --width 40 or more")
+    if args.top is None:
+        args.top = None if args.all else 10
     if args.interval <= 0 or (args.watch is not None and args.watch <= 0):
         raise Usage("--interval and --watch take a positive number of seconds")
     if sum(map(bool, (args.json, args.html, args.watch is not None))) > 1:
@@ -104,7 +106,7 @@ def collect(args, before=None):
         "connections": network.connections_section(g, list(last.procs[1]), procs.name_of),
         "users": system.users_section(logged),
         "processes": procs.table(first.procs, last.procs, memory["total_bytes"],
-                                 args.sort, args.uid, None if args.all else args.top),
+                                 args.sort, args.uid, args.top),
         "module": module_section(g),
         "errors": g.errors,
     }

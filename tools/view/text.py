@@ -52,8 +52,9 @@ def cpu(doc, full):
     if full:
         t = c["times_seconds"]
         if t:
-            lines.append("  time since boot: " + ", ".join(
-                f"{k} {v:.0f} s" for k, v in t.items()))
+            words = [f"{k} {v:.0f} s" for k, v in t.items()]
+            lines.append("  CPU time since boot: " + ", ".join(words[:3]))
+            lines.append("                       " + ", ".join(words[3:]))
         lines.append(f"  events: {known(c['context_switches'])} context switches, "
                      f"{known(c['interrupts'])} interrupts, "
                      f"{known(c['soft_interrupts'])} soft interrupts")
@@ -97,9 +98,10 @@ def disks(doc, full, width):
     lines.append(f"  {'Filesystem':<16} {'Size':>6} {'Used':>6} {'Avail':>6} {'Use%':>4} "
                  f"{'Mounted on':<{mount_w}} Disk")
     for f in shown:
-        use = known(f["use_percent"], lambda v: f"{v}%", "?")
-        lines.append(f"  {cut(f['device'], 16):<16} {human(f['size_bytes']):>6} "
-                     f"{human(f['used_bytes']):>6} {human(f['available_bytes']):>6} "
+        use = known(f["use_percent"], lambda v: f"{v}%", "-")
+        sizes = [human(f[k]) if f["size_bytes"] != 0 else "-"
+                 for k in ("size_bytes", "used_bytes", "available_bytes")]
+        lines.append(f"  {cut(f['device'], 16):<16} {sizes[0]:>6} {sizes[1]:>6} {sizes[2]:>6} "
                      f"{use:>4} {cut(f['mountpoint'], mount_w):<{mount_w}} {f['disk'] or '-'}")
     busy = [v for v in d["devices"] if full or not v["idle"]]
     idle = len(d["devices"]) - len(busy)
