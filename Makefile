@@ -49,9 +49,8 @@ test:
 	  v=$(call ver,$$py); \
 	  echo "C++ suites, Python $$v"; \
 	  build/py$$v/quarn_cpp_tests --gtest_brief=1; \
-	  echo "Python suites, Python $$v (a dot a test; about a minute)"; \
-	  PYTHONPATH=build/py$$v:$(DIST) $$py -m pytest -q -p no:cacheprovider tests; \
 	done
+	@DIST=$(DIST) tools/suites.sh $(PYTHONS)
 
 check:
 	$(need_python)

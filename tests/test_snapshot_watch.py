@@ -2,6 +2,7 @@
 back) and into a pipe."""
 
 import os
+import shlex
 import shutil
 import signal
 import subprocess
@@ -14,6 +15,10 @@ TOP = os.path.join(os.path.dirname(__file__), "..")
 SNAPSHOT = [sys.executable, os.path.join(TOP, "tools", "snapshot.py"), "--watch", "0.3",
             "--interval", "0.1"]
 ENV = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+# A shell's background job ignores SIGINT, and what it starts keeps that:
+# the snapshot is started with Ctrl-C's default back.
+DEFAULT_INT = [sys.executable, "-c", "import os, signal, sys; "
+               "signal.signal(signal.SIGINT, signal.SIG_DFL); os.execv(sys.argv[1], sys.argv[1:])"]
 
 
 @pytest.fixture
@@ -45,7 +50,7 @@ def until(probe, seconds=30, what=""):
 def test_redraws_in_place_and_ends_on_a_key(tmux, key):
     tmux("new-session", "-d", "-x", "100", "-y", "45", "-s", "w", "sleep 60")
     tmux("set-option", "-t", "w", "remain-on-exit", "on")
-    tmux("respawn-pane", "-k", "-t", "w", " ".join(SNAPSHOT))
+    tmux("respawn-pane", "-k", "-t", "w", " ".join(shlex.quote(a) for a in DEFAULT_INT + SNAPSHOT))
     screen = until(lambda: (s := tmux("capture-pane", "-p", "-t", "w")) and "q quits" in s and s,
                    what="the first frame")
     lines = screen.rstrip("\n").split("\n")
@@ -67,9 +72,7 @@ def test_redraws_in_place_and_ends_on_a_key(tmux, key):
 
 
 def test_plain_frames_into_a_pipe_until_interrupted():
-    # A shell's background job ignores SIGINT, and a child keeps that.
-    proc = subprocess.Popen(SNAPSHOT, stdout=subprocess.PIPE, text=True, env=ENV,
-                            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+    proc = subprocess.Popen(DEFAULT_INT + SNAPSHOT, stdout=subprocess.PIPE, text=True, env=ENV)
     out = []
     while sum(line.startswith("--- ") for line in out) < 3:
         out.append(proc.stdout.readline())
