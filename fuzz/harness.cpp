@@ -1,6 +1,9 @@
 // libFuzzer harness: turns the fuzzer's bytes into injected platform answers,
 // makes the target's module calls in an embedded interpreter, and checks that
 // each returns a plain value or raises a documented kind of exception.
+// Each input runs twice, with fresh heap blocks filled with two different
+// patterns: the results must be equal, since a value decoded from bytes
+// nobody wrote is the one thing that changes with the pattern.
 //
 // An input is a series of records: slot (1 byte), kind (1 byte), length
 // (2 bytes, little-endian), payload. Records for the same slot form a
@@ -42,6 +45,7 @@ int standin_answer_value(const char *call, const char *key, long value, const vo
                          std::size_t len);
 int standin_error(const char *call, const char *key, int err);
 int standin_host_root(const char *dir);
+int standin_alloc_fill(const void *pattern, std::size_t len);
 }
 
 namespace {
@@ -254,7 +258,19 @@ void install(const std::uint8_t *data, std::size_t size) {
     }
 }
 
-void check_call(std::size_t i) {
+// The text of a value, or of an exception's type and message, for the
+// comparison of the two runs.
+std::string text_of(PyObject *v) {
+    PyObject *r = v != nullptr ? PyObject_Repr(v) : nullptr;
+    const char *t = r != nullptr ? PyUnicode_AsUTF8(r) : nullptr;
+    std::string out = t != nullptr ? t : "<no text>";
+    Py_XDECREF(r);
+    PyErr_Clear();
+    return out;
+}
+
+// Makes call i and checks it; returns what it gave, as text.
+std::string check_call(std::size_t i) {
     PyObject *result = PyObject_Call(functions[i], arguments[i], nullptr);
     const char *fn = the_target.calls[i].function.c_str();
     if (result != nullptr) {
@@ -262,8 +278,9 @@ void check_call(std::size_t i) {
             fail("result with an exception pending", fn);
         if (!plain(result, 0))
             fail("not a plain value", fn);
+        std::string out = text_of(result);
         Py_DECREF(result);
-        return;
+        return out;
     }
     if (!PyErr_Occurred())
         fail("no result and no exception", fn);
@@ -277,9 +294,30 @@ void check_call(std::size_t i) {
         PyErr_Restore(type, value, tb);
         fail("unexpected exception", fn);
     }
+    std::string out = text_of(type) + ": " + text_of(value);
     Py_XDECREF(type);
     Py_XDECREF(value);
     Py_XDECREF(tb);
+    return out;
+}
+
+// Two fills unlike each other and unlike zero: small lengths and counts in
+// one, huge or negative ones in the other.
+const unsigned char fill_a[8] = {0x40, 0, 0, 0, 0, 0, 0, 0};
+const unsigned char fill_b[1] = {0xa5};
+
+// One run of the input's answers with fresh blocks filled with pattern.
+std::vector<std::string> run_filled(const std::uint8_t *data, std::size_t size,
+                                    const unsigned char *pattern, std::size_t len) {
+    standin_reset();
+    install(data, size);
+    standin_alloc_fill(pattern, len);
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < functions.size(); i++)
+        out.push_back(check_call(i));
+    standin_alloc_fill(nullptr, 0);
+    standin_reset();
+    return out;
 }
 
 }  // namespace
@@ -331,10 +369,14 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    standin_reset();
-    install(data, size);
-    for (std::size_t i = 0; i < functions.size(); i++)
-        check_call(i);
-    standin_reset();
+    std::vector<std::string> a = run_filled(data, size, fill_a, sizeof(fill_a));
+    std::vector<std::string> b = run_filled(data, size, fill_b, sizeof(fill_b));
+    for (std::size_t i = 0; i < a.size(); i++) {
+        if (a[i] != b[i]) {
+            std::fprintf(stderr, "quarn-fuzz: with one fill: %s\nwith the other: %s\n",
+                         a[i].c_str(), b[i].c_str());
+            fail("results differ with the fill pattern", the_target.calls[i].function.c_str());
+        }
+    }
     return 0;
 }

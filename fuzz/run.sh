@@ -17,7 +17,8 @@ bin=$build/quarn_fuzz
 targets=${FUZZ_TARGETS:-$(QUARN_FUZZ_TARGET=list "$bin")}
 # An allocation over 32 MB sized by an answer fails as on a host without
 # the memory: the module must say MemoryError, not crash.
-export ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:max_allocation_size_mb=32
+# Every fresh heap block is filled, whole, so bytes nobody wrote are seen.
+export ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:max_allocation_size_mb=32:malloc_fill_byte=190:max_malloc_fill_size=33554432
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 mkdir -p "$build/logs"
 for t in $targets; do

@@ -126,7 +126,8 @@ static const struct {
     {"QUARN_CONN_NONE", 128},
 };
 
-extern "C" PyMODINIT_FUNC PyInit__quarn_bsd(void) {
+// PyMODINIT_FUNC already gives C linkage and default visibility.
+PyMODINIT_FUNC PyInit__quarn_bsd(void) {
     PyObject *mod = PyModule_Create2(&moduledef, 1013);
     if (mod == nullptr)
         return nullptr;

@@ -18,6 +18,7 @@ def live_platform():
     _quarn_bsd.set_debug(False)
     yield
     standin.reset()
+    standin.alloc_fill(b"")
     _quarn_bsd.set_debug(False)
 
 

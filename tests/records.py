@@ -102,8 +102,12 @@ def _put(rec, offset, size, text):
     rec[offset:offset + min(len(text), size)] = text[:size]
 
 
-def statfs(mntfrom="", mnton="", fstype="", flags=0):
+STATFS_VERSION = 0x20140518
+
+
+def statfs(mntfrom="", mnton="", fstype="", flags=0, version=STATFS_VERSION):
     rec = bytearray(STATFS_SIZE)
+    struct.pack_into("<I", rec, 0, version)
     struct.pack_into("<Q", rec, 8, flags)
     _put(rec, 280, 16, fstype)
     _put(rec, 296, 1024, mntfrom)

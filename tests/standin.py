@@ -24,6 +24,7 @@ _lib.standin_log.argtypes = [ctypes.c_char_p, ctypes.c_size_t]
 _lib.standin_log.restype = ctypes.c_size_t
 _lib.standin_log_clear.restype = None
 _lib.standin_host_root.argtypes = [ctypes.c_char_p]
+_lib.standin_alloc_fill.argtypes = [ctypes.c_char_p, ctypes.c_size_t]
 
 
 def key_of(name):
@@ -96,6 +97,12 @@ def host_root(path):
     host file the stand-in reads); None for the host's own. reset() leaves
     this alone."""
     assert _lib.standin_host_root(None if path is None else str(path).encode()) == 0
+
+
+def alloc_fill(pattern=b""):
+    """Fills every later fresh block the module allocates (malloc, realloc's
+    growth, new; not calloc) with pattern repeated; b"" stops it."""
+    assert _lib.standin_alloc_fill(pattern, len(pattern)) == 0
 
 
 def reset():

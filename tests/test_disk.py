@@ -95,6 +95,32 @@ class TestPartitionRecords:
         mounts(statfs("a", "/a", "ufs"), statfs("b", "/b", "ufs"), counts=counts)
         assert len(q.disk_partitions()) == expected
 
+    def test_records_the_kernel_did_not_write_are_not_reported(self):
+        earlier = statfs("a", "/a", "ufs") + statfs("b", "/b", "ufs") + statfs("c", "/c", "ufs")
+        # One record written, three claimed, into memory that still holds an
+        # earlier table (the fill stands for a recycled block).
+        standin.alloc_fill(earlier)
+        mounts(statfs("d", "/d", "ufs"), counts=(3, 3))
+        assert q.disk_partitions() == [("d", "/d", "ufs", "rw")]
+        standin.reset()
+        mounts(statfs("d", "/d", "ufs"), statfs("e", "/e", "ufs", version=0),
+               statfs("f", "/f", "ufs"))
+        assert q.disk_partitions() == [("d", "/d", "ufs", "rw")]
+
+    @pytest.mark.parametrize("claimed, given, reads", [
+        (2 ** 20 + 1, 1, [1024]),         # a count taken on faith would be 2.4 GB
+        (2 ** 31 - 1, 0, [1024]),
+        (1500, 1500, [1024, 1500]),       # grown into only while the kernel fills it
+        (1024, 1024, [1024]),
+    ])
+    def test_buffer_follows_what_the_kernel_fills(self, claimed, given, reads):
+        data = statfs("a", "/a", "ufs") * given
+        # the read claims the count as well
+        standin.push("getfsstat", "", standin.answer(data, value=claimed))
+        assert len(q.disk_partitions()) == given
+        sizes = [c.size for c in standin.calls_to("getfsstat") if c.op == "read"]
+        assert sizes == [n * STATFS_SIZE for n in reads]
+
     @pytest.mark.parametrize("steps", [
         [standin.error(errno.EIO)],
         [standin.answer(statfs("a", "/a", "ufs")), standin.error(errno.EFAULT)],

@@ -180,6 +180,11 @@ class TestConvertIpaddr:
         # a short sdl_len holds both lengths
         (ir.sockaddr_dl(b"em0", bytes(6), sdl_len=12), "00"),
         (ir.sockaddr_dl(b"em0", bytes(6), sdl_len=4), None),
+        # a record lengthened past 54 bytes is read to its own length
+        (ir.sockaddr_dl(b"n" * 15, bytes(range(40)), sdl_len=72),
+         ":".join(f"{i:02x}" for i in range(40))),
+        (ir.sockaddr_dl(b"n" * 15, bytes(range(40)), sdl_len=60),
+         ":".join(f"{i:02x}" for i in range(37))),
     ])
     def test_link_level(self, convert, sa, expected):
         assert convert(sa) == expected

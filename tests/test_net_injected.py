@@ -199,6 +199,30 @@ class TestNetConnectionsBadInput:
                override={"kern.file": standin.answer(xfile(PID, 3, 0x10), value=1 << 20)})
         assert [t[0] for t in q.net_connections((2,), (2,))] == [3]
 
+    # A table that claims the length of an earlier one but holds less, read
+    # into memory that still holds the earlier one (the fill stands for a
+    # recycled block): only what the kernel wrote may count.
+    TEN_FILES = [xfile(PID, 3 + i, 0x10 * (i + 1)) for i in range(10)]
+    TEN_TCP = [xtcpcb(0x10 * (i + 1), 1, laddr="10.0.0.1", lport=80 + i) for i in range(10)]
+
+    @pytest.mark.parametrize("override, earlier, fds", [
+        ({TCP: standin.answer(gen(XINPGEN, 1), value=len(pcblist(TEN_TCP)))},
+         pcblist(TEN_TCP), None),
+        # grown once, so the buffer is larger than the one record written
+        ({"kern.file": [standin.answer(b"".join(TEN_FILES)),
+                        standin.answer(TEN_FILES[0], value=10 * 128)]},
+         b"".join(TEN_FILES), [3]),
+    ], ids=["pcb-list", "open-files"])
+    def test_bytes_claimed_but_not_written_are_not_read(self, override, earlier, fds):
+        inject(files=self.TEN_FILES, tcp=self.TEN_TCP, override=override)
+        standin.alloc_fill(earlier)
+        if fds is None:
+            with pytest.raises(RuntimeError) as e:
+                q.net_connections((2,), (1,))
+            assert str(e.value) == "struct xinpgen size mismatch"
+        else:
+            assert [t[0] for t in q.net_connections((2,), (1,))] == fds
+
     def test_open_file_table_grows_from_the_buffer_size(self):
         inject(files=[xfile(PID, i, 0x10 * i) for i in range(5)])
         standin.clear_log()
@@ -327,6 +351,16 @@ class TestProcNetConnections:
                      standin.answer(tcp_kinfo(3, AF_INET, "0.0.0.0", 0, "0.0.0.0", 0)))
         standin.sysctl_answer(TCP, tcp_list)
         assert q.proc_net_connections(PID, (2,), (1,))[0][5] == NONE
+
+    def test_bytes_claimed_but_not_written_are_not_read(self):
+        tcp = [xtcpcb(i, 4, laddr="127.0.0.1", lport=80, faddr="127.0.0.1", fport=4000)
+               for i in range(10)]
+        # measured at the earlier length, then only the header written
+        inject_proc(PROC_FILES[1:2], tcp_steps=[
+            standin.answer(pcblist(tcp)),
+            standin.answer(gen(XINPGEN, 1), value=len(pcblist(tcp)))])
+        standin.alloc_fill(pcblist(tcp))
+        assert q.proc_net_connections(PID, (2,), (1,)) == [P_TCP4[:5] + (NONE,)]
 
     def test_list_growing_once_is_read_again(self):
         inject_proc(PROC_FILES[1:2], tcp_steps=[standin.answer(pcblist([])),

@@ -4,6 +4,7 @@ that holds known descriptors, mappings and busy threads, compared with
 
 import errno
 import os
+import shutil
 import subprocess
 import sys
 import textwrap
@@ -364,6 +365,44 @@ def test_a_zombies_tables_are_refused(zombie, fn, call):
     with pytest.raises(ProcessLookupError) as e:
         fn(zombie)
     assert e.value.strerror == f"{os.strerror(errno.ESRCH)} (originated from {call}())"
+
+
+def test_a_zombies_environment_is_empty(zombie):
+    assert q.proc_environ(zombie) == {}
+
+
+def host_refuses_links(pid):
+    try:
+        os.readlink(f"/proc/{pid}/cwd")
+    except PermissionError:
+        return True
+    return False
+
+
+@pytest.mark.skipif(not host_refuses_links(1), reason="this host shows process 1's links")
+@pytest.mark.parametrize("fn", [q.proc_num_fds, q.proc_open_files, q.proc_cwd])
+def test_refused_descriptor_links_refuse_the_table(fn):
+    with pytest.raises(PermissionError) as e:
+        fn(1)
+    assert e.value.strerror == f"{os.strerror(errno.EACCES)} (originated from kinfo_getfile())"
+
+
+def test_a_deleted_executable_has_no_name(tmp_path):
+    exe = tmp_path / "sleeper"
+    shutil.copy("/bin/sleep", exe)
+    proc = subprocess.Popen([exe, "60"])
+    try:
+        for _ in range(500):
+            if os.readlink(f"/proc/{proc.pid}/exe") == str(exe):
+                break
+            time.sleep(0.01)
+        exe.unlink()
+        assert os.readlink(f"/proc/{proc.pid}/exe") == f"{exe} (deleted)"
+        assert q.proc_exe(proc.pid) == ""
+        assert ("", -5) in q.proc_open_files(proc.pid)  # the table says the same
+    finally:
+        proc.kill()
+        proc.wait()
 
 
 class TestNullTables:

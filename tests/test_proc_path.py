@@ -70,6 +70,25 @@ class TestLive:
         with pytest.raises(TypeError):
             q.proc_exe("1")
 
+    @pytest.mark.parametrize("pid, message", [
+        (2 ** 32 + os.getpid(), "signed integer is greater than maximum"),  # would wrap to us
+        (2 ** 31, "signed integer is greater than maximum"),
+        (-2 ** 31 - 1, "signed integer is less than minimum"),
+        (2 ** 63, "Python int too large to convert to C long"),
+    ])
+    def test_environ_id_outside_int_is_refused_before_the_kernel(self, pid, message):
+        standin.clear_log()
+        with pytest.raises(OverflowError) as e:
+            q.proc_environ(pid)
+        assert str(e.value) == message
+        assert standin.log() == []
+
+    @pytest.mark.parametrize("pid", [2 ** 31 - 1, -2 ** 31])
+    def test_environ_ids_at_the_int_bounds_are_asked_for(self, pid):
+        with pytest.raises(ProcessLookupError) as e:
+            q.proc_environ(pid)
+        assert str(e.value) == "[Errno 3] force no such process (originated from kvm_getprocs)"
+
 
 class TestInjectedExe:
     @pytest.mark.parametrize("answer, pid, expect", [

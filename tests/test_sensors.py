@@ -50,6 +50,16 @@ class TestBattery:
             q.sensors_battery()
         assert (e.value.errno, e.value.strerror) == (errno.EACCES, os.strerror(errno.EACCES))
 
+    @pytest.mark.parametrize("short", [0, 2])
+    @pytest.mark.parametrize("at", range(3))
+    def test_short_answer_is_a_size_mismatch(self, at, short):
+        for i, name in enumerate(BATTERY):
+            standin.sysctl_answer(name, i32(7)[:short] if i == at else i32(1))
+        with pytest.raises(RuntimeError) as e:
+            q.sensors_battery()
+        assert str(e.value) == (f"sysctlbyname('{BATTERY[at]}') size mismatch: "
+                                f"returned {short}, expected 4")
+
     def test_oversized_answer_keeps_its_own_error(self):
         standin.push("sysctl", BATTERY[0], standin.answer(i32(1), value=8))
         with pytest.raises(RuntimeError, match="size mismatch"):
@@ -76,6 +86,19 @@ class TestTemperature:
         standin.sysctl_answer("dev.cpu.1.temperature", i32(3231))
         standin.sysctl_error("dev.cpu.1.coretemp.tjmax", err)
         assert q.sensors_cpu_temperature(1) == (50, -273)
+
+    @pytest.mark.parametrize("short", [b"", b"\x01\x02\x03"])
+    def test_short_answers(self, short):
+        # a short temperature is a size mismatch; a short maximum is none
+        standin.sysctl_answer("dev.cpu.0.temperature", i32(3231))
+        standin.sysctl_answer("dev.cpu.0.coretemp.tjmax", short)
+        assert q.sensors_cpu_temperature(0) == (50, -273)
+        standin.reset()
+        standin.sysctl_answer("dev.cpu.0.temperature", short)
+        with pytest.raises(RuntimeError) as e:
+            q.sensors_cpu_temperature(0)
+        assert str(e.value) == (f"sysctlbyname('dev.cpu.0.temperature') size mismatch: "
+                                f"returned {len(short)}, expected 4")
 
     @pytest.mark.parametrize("err, exc", [(errno.ENOENT, NotImplementedError),
                                           (errno.EIO, OSError)])

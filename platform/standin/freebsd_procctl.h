@@ -64,7 +64,8 @@ inline constexpr int rlimit_npts = 11;
 inline constexpr int rlimit_swap = 12;
 inline constexpr int rlimit_kqueues = 13;
 inline constexpr int rlimit_umtxp = 14;
-inline constexpr int rlim_nlimits = 15;
+inline constexpr int rlimit_pipebuf = 15;
+inline constexpr int rlim_nlimits = 16;
 inline constexpr rlim_t rlim_infinity = INT64_MAX;
 
 int cpuset_getaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t setsize,

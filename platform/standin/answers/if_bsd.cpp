@@ -101,20 +101,26 @@ int bsd_media_word(const host_media &media) {
     return word;
 }
 
+// As FreeBSD does, the record grows past its 54-byte minimum when name and
+// address outgrow sdl_data, and sdl_len says by how much.
 std::string bsd_sockaddr_dl(const host_link &link) {
     bsd::sockaddr_dl sdl = {};
-    std::size_t room = sizeof(sdl.sdl_data);
-    std::size_t nlen = link.name.size() < room ? link.name.size() : room;
-    std::size_t alen = link.hwaddr.size() < room - nlen ? link.hwaddr.size() : room - nlen;
-    sdl.sdl_len = sizeof(sdl);
+    constexpr std::size_t data_off = offsetof(bsd::sockaddr_dl, sdl_data);
+    std::size_t nlen = link.name.size() < 255 - data_off ? link.name.size() : 255 - data_off;
+    std::size_t room = 255 - data_off - nlen;
+    std::size_t alen = link.hwaddr.size() < room ? link.hwaddr.size() : room;
+    std::size_t len = data_off + nlen + alen > sizeof(sdl) ? data_off + nlen + alen : sizeof(sdl);
+    sdl.sdl_len = static_cast<std::uint8_t>(len);
     sdl.sdl_family = bsd::af_link;
     sdl.sdl_index = static_cast<std::uint16_t>(link.index);
     sdl.sdl_type = bsd_if_type(link.type);
     sdl.sdl_nlen = static_cast<std::uint8_t>(nlen);
     sdl.sdl_alen = static_cast<std::uint8_t>(alen);
-    std::memcpy(sdl.sdl_data, link.name.data(), nlen);
-    std::memcpy(sdl.sdl_data + nlen, link.hwaddr.data(), alen);
-    return std::string(reinterpret_cast<const char *>(&sdl), sizeof(sdl));
+    std::string out(reinterpret_cast<const char *>(&sdl), data_off);
+    out += link.name.substr(0, nlen);
+    out += link.hwaddr.substr(0, alen);
+    out.resize(len, '\0');
+    return out;
 }
 
 std::string bsd_sockaddr_in(const unsigned char *bytes) {

@@ -1,12 +1,14 @@
 // kern.proc's executable path (/proc/PID/exe), argument strings
 // (/proc/PID/cmdline) and resource limits (prlimit(2)), in FreeBSD's terms.
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "standin/freebsd.h"
 #include "standin/host/files.h"
@@ -34,6 +36,14 @@ int pathname(int pid, std::string &out) {
         return err == ENOENT || err == EACCES || err == EPERM ? ENOENT : err == ESRCH ? ESRCH
                                                                                        : err;
     }
+    // An executable that has lost its last name cannot be named, as the
+    // open-file table cannot name such a file: the host's "PATH (deleted)"
+    // is no path. Its answer is the empty name.
+    std::string_view link(target, static_cast<std::size_t>(n));
+    struct stat st;
+    if (link.ends_with(" (deleted)") &&
+        ::stat(host_file("/proc/%d/exe", pid).c_str(), &st) == 0 && st.st_nlink == 0)
+        n = 0;
     out.assign(target, static_cast<std::size_t>(n));
     out.push_back('\0');
     return 0;
@@ -74,7 +84,7 @@ int host_resource(int resource) {
         return RLIMIT_NOFILE;
     case bsd::rlimit_as:
         return RLIMIT_AS;
-    default:  // sbsize, npts, swap, kqueues, umtxp
+    default:  // sbsize, npts, swap, kqueues, umtxp, pipebuf
         return -1;
     }
 }

@@ -21,9 +21,9 @@ struct entry {
     std::string addr, netmask, dstaddr, data;
 };
 
-// Every address gets room for the largest socket address, so a reader
+// Every address gets room for the largest sa_len there is, so a reader
 // that trusts sa_len or a family's size never leaves it.
-constexpr std::size_t addr_room = 128;
+constexpr std::size_t addr_room = 256;
 
 std::size_t round8(std::size_t n) {
     return (n + 7) & ~static_cast<std::size_t>(7);

@@ -26,6 +26,7 @@
 #include "standin/calls/nomem.h"
 #include "standin/host/owners.h"
 #include "standin/answers/answers.h"
+#include "standin/calls/libutil.h"
 
 namespace bsd {
 
@@ -331,6 +332,13 @@ char **kvm_getenvv(kvm_t *kd, const kinfo_proc *p, int nchr) {
             // Another user's environment: the host says EACCES, FreeBSD EPERM.
             if (err == EACCES)
                 err = EPERM;
+            // A zombie is still a process, one whose environment is gone:
+            // the host's ESRCH is an empty one, as its arguments are.
+            standin::process_stat stat;
+            if (err == ESRCH && standin::read_process_stat(p->ki_pid, stat) && stat.exited) {
+                err = 0;
+                kd->env_text.clear();
+            }
         }
         failed = failed || err != 0;
         if (!failed) {

@@ -155,13 +155,22 @@ long tty_index(int infodir, const char *name) {
                                          "tty-index"), -1));
 }
 
-// Fills kf for the descriptor link dir/name. False when the link has gone
-// (the descriptor was closed meanwhile).
-bool fill_entry(int pid, int dir, int infodir, const char *name, int fd, bsd::kinfo_file &kf) {
+enum fill_result { filled, gone, refused };
+
+// Fills kf for the descriptor link dir/name: gone when the link has gone
+// (the descriptor was closed meanwhile), refused (errno set) when the host
+// will not show it, which makes the whole table a refusal as FreeBSD's is.
+fill_result fill_entry(int pid, int dir, int infodir, const char *name, int fd,
+                       bsd::kinfo_file &kf) {
     char target[PATH_MAX + 1];
     ssize_t len = ::readlinkat(dir, name, target, sizeof(target) - 1);
-    if (len < 0)
-        return false;
+    if (len < 0) {
+        if (errno == ENOENT)
+            return gone;
+        if (errno == EPERM)
+            errno = EACCES;
+        return refused;
+    }
     target[len] = '\0';
     std::string_view link(target, static_cast<std::size_t>(len));
     kf.kf_structsize = sizeof(bsd::kinfo_file);
@@ -175,17 +184,17 @@ bool fill_entry(int pid, int dir, int infodir, const char *name, int fd, bsd::ki
         kf.kf_type = KF_TYPE_SOCKET;
         socket_file_fields(to_ull(link.substr(8)), kf);
         set_socket_kind(kf, pid, name);
-        return true;
+        return filled;
     }
     for (const anon_kind &k : anon_kinds) {
         if (link.starts_with(k.prefix)) {
             kf.kf_type = k.type;
-            return true;
+            return filled;
         }
     }
     if (link.empty() || link[0] != '/') {
         kf.kf_type = KF_TYPE_UNKNOWN;
-        return true;
+        return filled;
     }
     if (link.starts_with("/memfd:")) {
         // Anonymous shared memory, named as FreeBSD names its memfds.
@@ -194,15 +203,15 @@ bool fill_entry(int pid, int dir, int infodir, const char *name, int fd, bsd::ki
         if (link.ends_with(deleted_suffix))
             link.remove_suffix(deleted_suffix.size());
         set_path(kf.kf_path, sizeof(kf.kf_path), link.data(), link.size());
-        return true;
+        return filled;
     }
     struct stat st;
     if (::fstatat(dir, name, &st, 0) != 0) {
         if (errno == ENOENT)
-            return false;
+            return gone;
         kf.kf_type = KF_TYPE_UNKNOWN;
         set_path(kf.kf_path, sizeof(kf.kf_path), link.data(), link.size());
-        return true;
+        return filled;
     }
     long index;
     if (S_ISCHR(st.st_mode) && (link == "/dev/ptmx" || link == "/dev/pts/ptmx") &&
@@ -210,10 +219,10 @@ bool fill_entry(int pid, int dir, int infodir, const char *name, int fd, bsd::ki
         // A pseudo-terminal master is a terminal descriptor, named by its tty.
         kf.kf_type = KF_TYPE_PTS;
         std::snprintf(kf.kf_path, sizeof(kf.kf_path), "pts/%ld", index);
-        return true;
+        return filled;
     }
     set_vnode(kf, st, link);
-    return true;
+    return filled;
 }
 
 // The terminal's path: Unix98 slaves are /dev/pts/N; others are named by
@@ -324,7 +333,10 @@ bsd::kinfo_file *live_getfile(int pid, int *cntp) {
         bsd::kinfo_file *kf = table.add();
         if (kf == nullptr)
             return fail<bsd::kinfo_file>(ENOMEM);
-        if (!fill_entry(pid, procdir.fd, -1, p.name, p.fd, *kf))
+        fill_result r = fill_entry(pid, procdir.fd, -1, p.name, p.fd, *kf);
+        if (r == refused)
+            return fail<bsd::kinfo_file>(errno);
+        if (r == gone)
             table.drop_last();  // a kernel thread has no text
     }
     int dir = ::dirfd(fddir.dir);
@@ -336,7 +348,10 @@ bsd::kinfo_file *live_getfile(int pid, int *cntp) {
         bsd::kinfo_file *kf = table.add();
         if (kf == nullptr)
             return fail<bsd::kinfo_file>(ENOMEM);
-        if (!fill_entry(pid, dir, infodir.fd, name, n, *kf))
+        fill_result r = fill_entry(pid, dir, infodir.fd, name, n, *kf);
+        if (r == refused)
+            return fail<bsd::kinfo_file>(errno);
+        if (r == gone)
             table.drop_last();
     }
     return table.release(cntp);

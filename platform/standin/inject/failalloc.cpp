@@ -1,5 +1,6 @@
 // Allocation failures on demand, for tests of the module's MemoryError
-// paths. The module is linked with --wrap for malloc, calloc and realloc and
+// paths, and fresh blocks filled with a pattern, so that bytes nobody wrote
+// show as the pattern rather than as whatever the allocator recycled. The module is linked with --wrap for malloc, calloc and realloc and
 // for every operator new, so its own calls (and the stand-in's, the
 // containers' included) come here; the interpreter's and those made inside
 // the C++ library's own objects do not. standin_call_failing makes one
@@ -12,9 +13,13 @@
 // references to new away from these wrappers.
 #include <Python.h>
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
 #include <new>
 
 extern "C" {
@@ -102,14 +107,48 @@ void py_disarm() {
         PyMem_SetAllocator(py_domains[i], &py_orig[i]);
 }
 
+// The fill pattern: set by tests between calls. A block allocated while it
+// changes may get a mix of the old and the new; nothing else can go wrong.
+constexpr std::size_t fill_max = 65536;
+unsigned char fill_pattern[fill_max];
+std::atomic<std::size_t> fill_len{0};
+
+// Bytes [from, to) of a fresh block get the pattern, repeated from the
+// block's first byte.
+void *fill(void *p, std::size_t from, std::size_t to) {
+    std::size_t len = fill_len.load(std::memory_order_acquire);
+    if (p == nullptr || len == 0)
+        return p;
+    auto *d = static_cast<unsigned char *>(p);
+    for (std::size_t i = from; i < to;) {
+        std::size_t at = i % len;
+        std::size_t n = std::min(len - at, to - i);
+        std::memcpy(d + i, fill_pattern + at, n);
+        i += n;
+    }
+    return p;
+}
+
 }  // namespace
+
+// Every later fresh block of the module gets this pattern (len 0: none, the
+// allocator's own bytes). calloc's blocks stay zero, as calloc promises.
+extern "C" int standin_alloc_fill(const void *pattern, std::size_t len) {
+    if (len > fill_max || (len > 0 && pattern == nullptr))
+        return -1;
+    fill_len.store(0, std::memory_order_release);
+    if (len > 0)
+        std::memcpy(fill_pattern, pattern, len);
+    fill_len.store(len, std::memory_order_release);
+    return 0;
+}
 
 extern "C" void *__wrap_malloc(std::size_t size) {
     if (c_fails()) {
         errno = ENOMEM;
         return nullptr;
     }
-    return __real_malloc(size);
+    return fill(__real_malloc(size), 0, size);
 }
 
 extern "C" void *__wrap_calloc(std::size_t n, std::size_t size) {
@@ -125,7 +164,9 @@ extern "C" void *__wrap_realloc(void *p, std::size_t size) {
         errno = ENOMEM;
         return nullptr;
     }
-    return __real_realloc(p, size);
+    // Only what the block grows by is fresh.
+    std::size_t old = p != nullptr ? malloc_usable_size(p) : 0;
+    return fill(__real_realloc(p, size), std::min(old, size), size);
 }
 
 // An armed failure makes new throw, as it does when memory runs out, and the
@@ -133,43 +174,47 @@ extern "C" void *__wrap_realloc(void *p, std::size_t size) {
 extern "C" void *__wrap__Znwm(std::size_t size) {
     if (cpp_allocs.fails())
         throw std::bad_alloc();
-    return __real__Znwm(size);
+    return fill(__real__Znwm(size), 0, size);
 }
 
 extern "C" void *__wrap__Znam(std::size_t size) {
     if (cpp_allocs.fails())
         throw std::bad_alloc();
-    return __real__Znam(size);
+    return fill(__real__Znam(size), 0, size);
 }
 
 extern "C" void *__wrap__ZnwmRKSt9nothrow_t(std::size_t size, const std::nothrow_t &nt) {
-    return cpp_allocs.fails() ? nullptr : __real__ZnwmRKSt9nothrow_t(size, nt);
+    return cpp_allocs.fails() ? nullptr : fill(__real__ZnwmRKSt9nothrow_t(size, nt), 0, size);
 }
 
 extern "C" void *__wrap__ZnamRKSt9nothrow_t(std::size_t size, const std::nothrow_t &nt) {
-    return cpp_allocs.fails() ? nullptr : __real__ZnamRKSt9nothrow_t(size, nt);
+    return cpp_allocs.fails() ? nullptr : fill(__real__ZnamRKSt9nothrow_t(size, nt), 0, size);
 }
 
 extern "C" void *__wrap__ZnwmSt11align_val_t(std::size_t size, std::align_val_t al) {
     if (cpp_allocs.fails())
         throw std::bad_alloc();
-    return __real__ZnwmSt11align_val_t(size, al);
+    return fill(__real__ZnwmSt11align_val_t(size, al), 0, size);
 }
 
 extern "C" void *__wrap__ZnamSt11align_val_t(std::size_t size, std::align_val_t al) {
     if (cpp_allocs.fails())
         throw std::bad_alloc();
-    return __real__ZnamSt11align_val_t(size, al);
+    return fill(__real__ZnamSt11align_val_t(size, al), 0, size);
 }
 
 extern "C" void *__wrap__ZnwmSt11align_val_tRKSt9nothrow_t(std::size_t size, std::align_val_t al,
                                                             const std::nothrow_t &nt) {
-    return cpp_allocs.fails() ? nullptr : __real__ZnwmSt11align_val_tRKSt9nothrow_t(size, al, nt);
+    if (cpp_allocs.fails())
+        return nullptr;
+    return fill(__real__ZnwmSt11align_val_tRKSt9nothrow_t(size, al, nt), 0, size);
 }
 
 extern "C" void *__wrap__ZnamSt11align_val_tRKSt9nothrow_t(std::size_t size, std::align_val_t al,
                                                             const std::nothrow_t &nt) {
-    return cpp_allocs.fails() ? nullptr : __real__ZnamSt11align_val_tRKSt9nothrow_t(size, al, nt);
+    if (cpp_allocs.fails())
+        return nullptr;
+    return fill(__real__ZnamSt11align_val_tRKSt9nothrow_t(size, al, nt), 0, size);
 }
 
 // Calls fn(*args) with the nth allocation of the kind failing (0: none

@@ -47,38 +47,68 @@ static int getfsstat_unlocked(struct bsd::statfs *buf, long bufsize) {
     return n;
 }
 
+// The first buffer holds at most this many records, and no buffer more than
+// the last: a count is grown into only while the kernel fills what it got.
+// (65,536 mounts are 153 MB of records.)
+constexpr long first_room = 1024;
+constexpr long max_room = 65536;
+
+// Reads the mount table into *out (the caller frees it) and the number of
+// records it holds into *n; -1 with an exception set. The buffer is zeroed,
+// so a record the kernel did not write has no version and is not one.
+static int read_mounts(struct bsd::statfs **out, int *n) {
+    int count = getfsstat_unlocked(nullptr, 0);
+    if (count == -1) {
+        quarn_oserror();
+        return -1;
+    }
+    // A count below -1 is no count at all.
+    long want = count < 0 ? 0 : count;
+    long room = want < first_room ? want : first_room;
+    for (;;) {
+        // One record at least, so an empty table is not taken for a failed
+        // allocation.
+        auto *fs = static_cast<struct bsd::statfs *>(
+            std::calloc(room > 0 ? static_cast<std::size_t>(room) : 1, sizeof(struct bsd::statfs)));
+        if (fs == nullptr) {
+            PyErr_NoMemory();
+            return -1;
+        }
+        int got = getfsstat_unlocked(fs, room * static_cast<long>(sizeof(struct bsd::statfs)));
+        if (got == -1) {
+            quarn_oserror();
+            std::free(fs);
+            return -1;
+        }
+        // Never more records than the buffer holds, whatever the call says,
+        // and none past the first that was not written. Only a buffer full
+        // of written records is grown.
+        long have = got < 0 ? 0 : (got > room ? room : got);
+        int written = 0;
+        while (written < have && fs[written].f_version == STATFS_VERSION)
+            written++;
+        if (written < room || room >= want || room >= max_room) {
+            *out = fs;
+            *n = written;
+            return 0;
+        }
+        std::free(fs);
+        room = room * 2 < want ? room * 2 : want;
+        if (room > max_room)
+            room = max_room;
+    }
+}
+
 extern "C" PyObject *quarn_disk_partitions(PyObject *, PyObject *) {
     PyObject *list = PyList_New(0);
     if (list == nullptr)
         return nullptr;
-    int count = getfsstat_unlocked(nullptr, 0);
-    if (count == -1) {
-        quarn_oserror();
+    struct bsd::statfs *fs;
+    int n;
+    if (read_mounts(&fs, &n) == -1) {
         Py_DECREF(list);
         return nullptr;
     }
-    // A count below -1 is no count at all.
-    if (count < 0)
-        count = 0;
-    std::int64_t bufsize = static_cast<std::int64_t>(count) * sizeof(struct bsd::statfs);
-    // One byte at least, so an empty table is not taken for a failed allocation.
-    auto *fs = static_cast<struct bsd::statfs *>(std::malloc(bufsize > 0 ? bufsize : 1));
-    if (fs == nullptr) {
-        Py_DECREF(list);
-        return PyErr_NoMemory();
-    }
-    int n = getfsstat_unlocked(fs, static_cast<long>(bufsize));
-    if (n == -1) {
-        quarn_oserror();
-        std::free(fs);
-        Py_DECREF(list);
-        return nullptr;
-    }
-    // Never more records than the buffer holds, whatever the call says.
-    if (n < 0)
-        n = 0;
-    if (n > count)
-        n = count;
     for (int i = 0; i < n; i++) {
         char opts[200];
         char fstype[MFSNAMELEN + 1];

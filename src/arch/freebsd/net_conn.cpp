@@ -74,8 +74,10 @@ int read_pcblist(const char *name, std::size_t hdr, char **bufp, std::size_t *le
     std::size_t len;
     for (;;) {
         // What a failed read left is read again, so nothing is copied.
+        // Zeroed, so bytes the kernel claims but did not write hold no
+        // trailer or record of an earlier read: they fail the size checks.
         std::free(buf);
-        buf = static_cast<char *>(std::malloc(size));
+        buf = static_cast<char *>(std::calloc(1, size));
         if (buf == nullptr) {
             PyErr_NoMemory();
             return -1;
@@ -164,9 +166,13 @@ int owner(quarn_xfile_index &index, const char *xfiles, int count, std::uint64_t
             PyErr_NoMemory();
             return -1;
         }
-        // Reserved: the records go in without another allocation.
+        // Reserved: the records go in without another allocation. A record
+        // that does not give its own size was not written (the buffer is
+        // zeroed) and owns nothing.
         for (int i = 0; i < count; i++) {
             const char *rec = xfiles + static_cast<std::size_t>(i) * xfile_size;
+            if (ld<std::uint64_t>(rec) != xfile_size)
+                continue;
             index.by_data.entries.emplace_back(
                 ld<std::uint64_t>(rec + offsetof(bsd::xfile, xf_data)), i);
         }
@@ -194,9 +200,10 @@ extern "C" int quarn_fetch_xfiles(char **buf, int *count) {
         }
         // The failed call's length may be anything: grow from the buffer.
         // What the failed read left is read again, so nothing is copied.
+        // Zeroed: see the open-file index.
         size *= 2;
         std::free(*buf);
-        *buf = static_cast<char *>(std::malloc(size));
+        *buf = static_cast<char *>(std::calloc(1, size));
         if (*buf == nullptr) {
             PyErr_NoMemory();
             return -1;
@@ -360,7 +367,7 @@ extern "C" PyObject *quarn_net_connections(PyObject *, PyObject *args) {
         (stream = contains(types, SOCK_STREAM)) == -1 ||
         (dgram = contains(types, SOCK_DGRAM)) == -1)
         goto error;
-    xfiles = static_cast<char *>(std::malloc(xfile_size));
+    xfiles = static_cast<char *>(std::calloc(1, xfile_size));
     if (xfiles == nullptr) {
         PyErr_NoMemory();
         goto error;
@@ -489,7 +496,9 @@ int read_tcp_list(char **bufp, std::size_t *lenp) {
             quarn_oserror();
             return -1;
         }
-        char *buf = static_cast<char *>(std::malloc(size ? size : 1));
+        // Zeroed, so a length claimed past what was written walks into
+        // records of length 0, which end the walk.
+        char *buf = static_cast<char *>(std::calloc(1, size ? size : 1));
         if (buf == nullptr) {
             errno = ENOMEM;
             quarn_oserror();

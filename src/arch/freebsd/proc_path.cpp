@@ -2,6 +2,7 @@
 #include "arch/freebsd/proc_path.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -135,6 +136,16 @@ extern "C" PyObject *quarn_proc_environ(PyObject *, PyObject *args) {
     long pid;
     if (!PyArg_ParseTuple(args, "l", &pid))
         return nullptr;
+    // A process ID is an int: a wider one is refused as "i" refuses it,
+    // before it could be cut to another process's ID.
+    if (pid > INT_MAX) {
+        PyErr_SetString(PyExc_OverflowError, "signed integer is greater than maximum");
+        return nullptr;
+    }
+    if (pid < INT_MIN) {
+        PyErr_SetString(PyExc_OverflowError, "signed integer is less than minimum");
+        return nullptr;
+    }
     char errbuf[_POSIX2_LINE_MAX];
     errbuf[0] = '\0';
     bsd::kvm_t *kd = bsd::kvm_openfiles(nullptr, "/dev/null", nullptr, O_RDONLY, errbuf);

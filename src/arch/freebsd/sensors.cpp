@@ -6,16 +6,31 @@
 #include "arch/all/str.h"
 #include "arch/posix/sysctl.h"
 
+// An int parameter whose answer filled the int: a shorter one is a size
+// mismatch, since the bytes it left are nobody's value.
+static int read_int(const char *name, int *value) {
+    std::size_t got = 0;
+    if (quarn_sysctlbyname_len(name, value, sizeof(*value), &got) != 0)
+        return -1;
+    if (got == sizeof(*value))
+        return 0;
+    char msg[256];
+    str_format(msg, sizeof(msg), "sysctlbyname('%s') size mismatch: returned %zu, expected %zu",
+               name, got, sizeof(*value));
+    PyErr_SetString(PyExc_RuntimeError, msg);
+    return -1;
+}
+
 // Reads an int parameter. On failure the pending exception is replaced: a
-// missing parameter is a missing feature, told by absent_msg. errno is
-// cleared first, so only the read's own errno can decide; a failure that
-// set none (a size mismatch) keeps its own exception.
+// missing parameter is a missing feature, told by absent_msg. A refusal that
+// failed no call (a size mismatch) keeps its own exception, as errno is not
+// its cause.
 static int read_sensor(const char *name, int *value, const char *absent_msg) {
     errno = 0;
-    if (quarn_sysctlbyname(name, value, sizeof(*value)) == 0)
+    if (read_int(name, value) == 0)
         return 0;
     int err = errno;
-    if (err == 0)
+    if (!quarn_sysctl_call_failed() || err == 0)
         return -1;
     PyErr_Clear();
     if (err == ENOENT) {
@@ -55,7 +70,7 @@ extern "C" PyObject *quarn_sensors_cpu_temperature(PyObject *, PyObject *args) {
     int current = celsius(value);
     int tjmax = -273;
     str_format(name, sizeof(name), "dev.cpu.%d.coretemp.tjmax", cpu);
-    if (quarn_sysctlbyname(name, &value, sizeof(value)) == 0)
+    if (read_int(name, &value) == 0)
         tjmax = celsius(value);
     else
         PyErr_Clear();

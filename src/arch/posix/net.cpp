@@ -64,14 +64,13 @@ const struct {
 };
 
 // The link-level address as "xx:xx:...", or None when there is none. The
-// lengths come from the record, so they are held to the structure and to
-// the length the address claims for itself.
+// lengths come from the record, so they are held to the length the address
+// claims for itself: the bytes the library copied, which may run past the
+// structure's minimum when name and address outgrow sdl_data.
 PyObject *link_addr_text(const bsd::sockaddr_dl *sdl) {
     const std::size_t data_off = offsetof(bsd::sockaddr_dl, sdl_data);
     std::size_t nlen = sdl->sdl_nlen, alen = sdl->sdl_alen;
-    std::size_t limit = sizeof(bsd::sockaddr_dl);
-    if (sdl->sdl_len < limit)
-        limit = sdl->sdl_len;
+    std::size_t limit = sdl->sdl_len;
     std::size_t room = limit > data_off ? limit - data_off : 0;
     if (nlen > room)
         nlen = room;
