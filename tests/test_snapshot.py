@@ -112,6 +112,16 @@ def test_report_fits_its_width_in_reading_order(argv, width):
     assert ("Module" in lines) == ("--all" in argv)
 
 
+@pytest.mark.parametrize("argv", [(), ("--all",), ("--pid", "1"), ("--user", "root", "--top", "0")])
+def test_json_holds_every_key_with_its_type(argv):
+    """The document validates whatever is asked; a refused figure is null
+    with its reason listed, and the status says so."""
+    status, doc = doc_of(*argv)
+    assert status == (2 if doc["errors"] else 0)
+    for e in doc["errors"]:
+        assert not [j for j in JARGON if j in e["reason"]]
+
+
 # A refused figure: the injection, the error entry, the report's line; the
 # rest of the snapshot is still there and the exit status says 2.
 @pytest.mark.parametrize("name,err,entry,key", [
@@ -238,4 +248,5 @@ def test_one_process_in_full(tmp_path):
     assert p["limits"]["open_files"]["soft"] == os.sysconf("SC_OPEN_MAX")
     out = run("--pid", str(me))[1]
     assert f"Process {me}  " in out and "  limits" in out
+    assert not [j for j in JARGON if j in out.split("  environment")[0]]
     assert run("--pid", "999999999")[0] == 2

@@ -5,6 +5,11 @@ from .text import errors, known
 from .units import cpu_clock, cut, human, stamp
 
 LARGEST_MAPS = 8
+# The kernel's names for mappings without a file, as a reader says them.
+MAP_KINDS = {"[default]": "anonymous memory", "[swap]": "anonymous memory, partly swapped",
+             "[vnode]": "file", "[device]": "device memory", "[phys]": "physical pages",
+             "[dead]": "gone", "[sg]": "scatter-gather pages", "[none]": "nothing",
+             "[unknown]": "unknown"}
 
 
 def limit_text(key, v):
@@ -81,7 +86,7 @@ def render(doc, width=80, full=False):
         maps = sorted(maps, key=lambda m: -m["resident_bytes"])
     lines += listing("maps", maps,
                      lambda m: f"{human(m['resident_bytes']):>7} {m['permissions']} "
-                               f"{m['path']}", full, LARGEST_MAPS)
+                               f"{MAP_KINDS.get(m['path'], m['path'])}", full, LARGEST_MAPS)
     env = p["environment"]
     lines += listing("environment", None if env is None else sorted(env.items()),
                      lambda kv: f"{kv[0]}={kv[1]}", full, 5)
