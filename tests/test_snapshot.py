@@ -27,6 +27,21 @@ SECTIONS = ["CPU ", "Memory ", "Disks", "Network", "Connections ", "Users", "Pro
 JARGON = ["originated from", "force ", "traps", "vnode", "[phys]", "kvm_", "sysctl"]
 
 
+def few_processes():
+    """The process list is this process and its parent (their figures
+    live): a scan of a busy host's thousands would cost a test minutes."""
+    standin.sysctl_answer([1, 14, 8, 0], proc_table(
+        kinfo_proc(ki_pid=p) for p in (os.getppid(), os.getpid())))
+
+
+@pytest.fixture(autouse=True)
+def small_host():
+    """Few processes, and no open files to join sockets with (the one test
+    of listeners reads the host's)."""
+    few_processes()
+    standin.sysctl_answer("kern.file", b"")
+
+
 def run(*argv):
     """(exit status, output) of one run with a short sample."""
     out = io.StringIO()
@@ -197,6 +212,8 @@ def test_sensors_where_known(present):
 
 
 def test_listener_with_its_owner():
+    standin.reset()
+    few_processes()
     with socket.socket() as lsn:
         lsn.bind(("127.0.0.1", 0))
         lsn.listen()
