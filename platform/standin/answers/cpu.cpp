@@ -34,7 +34,7 @@ bool live_root() {
 // /sys attributes out in one piece; /proc/vmstat and /proc/swaps come line
 // by line and are read to their end.
 bool read_host(const char *path, std::string &out, bool one_piece = true) {
-    std::string full = host_path(path);
+    host_file full("%s", path);
     return one_piece ? read_piece(full.c_str(), out, 1 << 20)
                      : read_file(full.c_str(), out, 1 << 20);
 }
@@ -302,7 +302,7 @@ std::string freq_levels_text(const std::string &dir) {
 
 }  // namespace
 
-int live_boottime(const int *, unsigned n, std::string &out, bool) {
+int live_boottime(const int *, unsigned n, answer &a) {
     if (n != 2)
         return ENOENT;
     std::string text;
@@ -310,19 +310,19 @@ int live_boottime(const int *, unsigned n, std::string &out, bool) {
         return EIO;
     // The host gives whole seconds.
     bsd::timeval tv{static_cast<std::int64_t>(to_ll(field(text, "btime"))), 0};
-    append_record(out, tv);
+    append_record(a.out, tv);
     return 0;
 }
 
-int live_ncpu(const int *, unsigned n, std::string &out, bool) {
+int live_ncpu(const int *, unsigned n, answer &a) {
     if (n != 2)
         return ENOENT;
     int ncpu = static_cast<int>(cpu_map().size());
-    append_record(out, ncpu);
+    append_record(a.out, ncpu);
     return 0;
 }
 
-int live_vmtotal(const int *, unsigned n, std::string &out, bool) {
+int live_vmtotal(const int *, unsigned n, answer &a) {
     if (n != 2)
         return ENOENT;
     meminfo m = read_meminfo();
@@ -348,11 +348,11 @@ int live_vmtotal(const int *, unsigned n, std::string &out, bool) {
     vt.t_free = pages("MemFree");
     vt.t_rq = threads(to_ll(field(stat, "procs_running")));
     vt.t_dw = threads(to_ll(field(stat, "procs_blocked")));
-    append_record(out, vt);
+    append_record(a.out, vt);
     return 0;
 }
 
-int live_cp_time(const char *name, std::string &out, bool) {
+int live_cp_time(const char *name, answer &a) {
     bool per_cpu;
     if (std::strcmp(name, "kern.cp_time") == 0)
         per_cpu = false;
@@ -365,23 +365,23 @@ int live_cp_time(const char *name, std::string &out, bool) {
         return EIO;
     long hz = host_hz();
     if (!per_cpu) {
-        append_cp_time(out, st.total, hz);
+        append_cp_time(a.out, st.total, hz);
         return 0;
     }
     // Exactly hw.ncpu arrays, CPU 0 first.
     for (int h : cpu_map()) {
         auto it = h >= 0 ? st.per_cpu.find(h) : st.per_cpu.end();
-        append_cp_time(out, it != st.per_cpu.end() ? it->second : host_ticks{}, hz);
+        append_cp_time(a.out, it != st.per_cpu.end() ? it->second : host_ticks{}, hz);
     }
     return 0;
 }
 
-int live_vm_stats(const char *name, std::string &out, bool) {
+int live_vm_stats(const char *name, answer &a) {
     std::string_view n(name);
     if (n.substr(0, 13) == "vm.stats.sys.") {
         std::string_view leaf = n.substr(13);
         if (leaf == "v_syscall") {
-            append_u32(out, 0);  // not counted by this host
+            append_u32(a.out, 0);  // not counted by this host
             return 0;
         }
         std::string text;
@@ -389,7 +389,7 @@ int live_vm_stats(const char *name, std::string &out, bool) {
             // Page faults, the traps the host does count.
             if (!read_host("/proc/vmstat", text, false))
                 return EIO;
-            append_u32(out, vmstat_value(text, "pgfault"));
+            append_u32(a.out, vmstat_value(text, "pgfault"));
             return 0;
         }
         const char *key = leaf == "v_swtch" ? "ctxt"
@@ -400,7 +400,7 @@ int live_vm_stats(const char *name, std::string &out, bool) {
             return ENOENT;
         if (!read_host("/proc/stat", text))
             return EIO;
-        append_u32(out, to_ull(field(text, key)));
+        append_u32(a.out, to_ull(field(text, key)));
         return 0;
     }
     if (n.substr(0, 12) != "vm.stats.vm.")
@@ -418,18 +418,18 @@ int live_vm_stats(const char *name, std::string &out, bool) {
         bool in = leaf.ends_with("in");
         unsigned long long swapped = vmstat_value(vmstat, in ? "pswpin" : "pswpout");
         if (leaf.substr(0, 6) == "v_swap") {
-            append_u32(out, swapped);
+            append_u32(a.out, swapped);
             return 0;
         }
         // File-backed pages: read in by major faults that were not swap-ins,
         // written back from the page cache less what went to swap.
         unsigned long long paged = vmstat_value(vmstat, in ? "pgmajfault" : "nr_written");
-        append_u32(out, paged > swapped ? paged - swapped : 0);
+        append_u32(a.out, paged > swapped ? paged - swapped : 0);
         return 0;
     }
 
     if (leaf == "v_page_size") {
-        append_u32(out, ps);
+        append_u32(a.out, ps);
         return 0;
     }
     const char *key = leaf == "v_page_count"     ? "MemTotal"
@@ -447,11 +447,11 @@ int live_vm_stats(const char *name, std::string &out, bool) {
             return EIO;
         bytes = *key ? m.bytes(key) : wired_bytes(m);
     }
-    append_u32(out, bytes / ps);
+    append_u32(a.out, bytes / ps);
     return 0;
 }
 
-int live_mem_size(const char *name, std::string &out, bool) {
+int live_mem_size(const char *name, answer &a) {
     bool physmem = std::strcmp(name, "hw.physmem") == 0;
     if (!physmem && std::strcmp(name, "vfs.bufspace") != 0)
         return ENOENT;
@@ -465,15 +465,15 @@ int live_mem_size(const char *name, std::string &out, bool) {
     }
     if (physmem) {
         unsigned long value = bytes;
-        append_record(out, value);
+        append_record(a.out, value);
     } else {
         long value = static_cast<long>(bytes);
-        append_record(out, value);
+        append_record(a.out, value);
     }
     return 0;
 }
 
-int live_cpu_dev(const char *name, std::string &out, bool) {
+int live_cpu_dev(const char *name, answer &a) {
     int cpu;
     std::string_view leaf;
     if (!split_dev_cpu(name, cpu, leaf))
@@ -485,8 +485,8 @@ int live_cpu_dev(const char *name, std::string &out, bool) {
     if (cpu < 0 || static_cast<std::size_t>(cpu) >= map.size() ||
         map[static_cast<std::size_t>(cpu)] < 0)
         return ENOENT;
-    std::string dir = host_path("/sys/devices/system/cpu/cpu") +
-                      std::to_string(map[static_cast<std::size_t>(cpu)]) + "/cpufreq";
+    std::string dir =
+        host_file("/sys/devices/system/cpu/cpu%d/cpufreq", map[static_cast<std::size_t>(cpu)]).c_str();
     std::string text;
     if (!levels) {
         if (!read_piece((dir + "/scaling_cur_freq").c_str(), text, 64) &&
@@ -496,14 +496,14 @@ int live_cpu_dev(const char *name, std::string &out, bool) {
         if (khz < 0)
             return ENOENT;
         int mhz = static_cast<int>(khz / 1000);
-        append_record(out, mhz);
+        append_record(a.out, mhz);
         return 0;
     }
     std::string levels_text = freq_levels_text(dir);
     if (levels_text.empty())
         return ENOENT;
-    out = levels_text;
-    out += '\0';
+    a.out = levels_text;
+    a.out += '\0';
     return 0;
 }
 
@@ -523,11 +523,6 @@ bool live_swap_devices(std::vector<swap_device> &out) {
         return true;
     });
     return true;
-}
-
-// For the live answers of other files that honour the same root (live.h).
-std::string host_root_path(const char *path) {
-    return host_path(path);
 }
 
 std::vector<int> host_cpu_map() {

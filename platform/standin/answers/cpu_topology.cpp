@@ -58,7 +58,7 @@ topology read_topology(const std::vector<int> &map) {
     for (std::size_t i = 0; i < n; i++) {
         if (map[i] < 0)
             continue;
-        std::string dir = host_path("/sys/devices/system/cpu/cpu") + std::to_string(map[i]);
+        std::string dir = host_file("/sys/devices/system/cpu/cpu%d", map[i]).c_str();
         if (read_piece((dir + "/topology/physical_package_id").c_str(), text, 64)) {
             pkg_id[i] = to_ll(text, -1);
             have_pkg = true;
@@ -192,7 +192,7 @@ void append_group(std::string &out, const cpuset &s, int level, const std::vecto
 
 }  // namespace
 
-int live_topology_spec(const char *name, std::string &out, bool) {
+int live_topology_spec(const char *name, answer &a) {
     if (std::strcmp(name, "kern.sched.topology_spec") != 0)
         return ENOENT;
     std::vector<int> map = cpu_map();
@@ -204,10 +204,10 @@ int live_topology_spec(const char *name, std::string &out, bool) {
     cpuset all;
     for (std::size_t i = 0; i < n; i++)
         all.set(i);
-    out = "<groups>\n";
-    append_group(out, all, 0, topo.parts, 0, 1, n, core);
-    out += "</groups>\n";
-    out += '\0';  // the kernel's text comes with its NUL
+    a.out = "<groups>\n";
+    append_group(a.out, all, 0, topo.parts, 0, 1, n, core);
+    a.out += "</groups>\n";
+    a.out += '\0';  // the kernel's text comes with its NUL
     return 0;
 }
 

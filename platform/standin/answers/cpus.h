@@ -13,10 +13,6 @@ namespace standin {
 constexpr int max_cpus = 1024;
 using cpuset = std::bitset<max_cpus>;
 
-// A host path under the root the answers read from (the host's own, or a
-// made-up tree in tests).
-std::string host_path(const char *path);
-
 // A host CPU list such as "0-3,8,10-11"; numbers beyond max_cpus are dropped.
 cpuset parse_cpulist(std::string_view text);
 

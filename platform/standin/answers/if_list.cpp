@@ -68,8 +68,8 @@ void append_newaddr(std::string &out, const host_link &link, const host_addr &a)
 
 }  // namespace
 
-int live_net_route(const int *mib, unsigned n, std::string &out, bool measure) {
-    (void)measure;  // the size is the size of the whole answer now
+int live_net_route(const int *mib, unsigned n, answer &a) {
+    // A measure builds the whole answer: its size is the size now.
     if (n != 6 || mib[2] != 0)
         return EINVAL;
     if (mib[4] != bsd::net_rt_iflist)
@@ -83,13 +83,13 @@ int live_net_route(const int *mib, unsigned n, std::string &out, bool measure) {
     if (int err = host_addrs(addrs); err != 0)
         return err;
     for (const host_link &link : links) {
-        append_ifinfo(out, link);
-        for (const host_addr &a : addrs) {
-            if (a.index != link.index)
+        append_ifinfo(a.out, link);
+        for (const host_addr &addr : addrs) {
+            if (addr.index != link.index)
                 continue;
-            if (af != 0 && af != (a.v6 ? bsd::af_inet6 : bsd::af_inet))
+            if (af != 0 && af != (addr.v6 ? bsd::af_inet6 : bsd::af_inet))
                 continue;
-            append_newaddr(out, link, a);
+            append_newaddr(a.out, link, addr);
         }
     }
     return 0;

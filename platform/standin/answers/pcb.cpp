@@ -25,8 +25,7 @@ namespace {
 
 // How many records of rec bytes, framed by two headers of hdr bytes, a read
 // into the caller's buffer needs before it is known not to fit.
-std::size_t records_to_overflow(std::size_t hdr, std::size_t rec) {
-    const std::size_t read_limit = answer_room();
+std::size_t records_to_overflow(std::size_t hdr, std::size_t rec, std::size_t read_limit) {
     if (read_limit == SIZE_MAX || read_limit < 2 * hdr)
         return read_limit == SIZE_MAX ? SIZE_MAX : 0;
     return (read_limit - 2 * hdr) / rec + 1;
@@ -107,11 +106,11 @@ void fill_inpcb(const host_inet &s, int proto, int type, bsd::xinpcb &pcb) {
     pcb.inp_ip_p = static_cast<std::uint8_t>(proto);
 }
 
-int inet_list(int proto, std::string &out, bool measure) {
+int inet_list(int proto, std::string &out, bool measure, std::size_t room) {
     std::size_t rec = proto == bsd::ipproto_tcp ? sizeof(bsd::xtcpcb) : sizeof(bsd::xinpcb);
     std::vector<host_inet> socks;
     int err = host_inet_sockets(proto == bsd::ipproto_tcp ? IPPROTO_TCP : IPPROTO_UDP, socks,
-                                measure ? SIZE_MAX : records_to_overflow(sizeof(bsd::xinpgen), rec));
+                                measure ? SIZE_MAX : records_to_overflow(sizeof(bsd::xinpgen), rec, room));
     if (err != 0)
         return err;
     std::uint64_t gen = 0;
@@ -234,33 +233,33 @@ void process_files(int pid, std::string &out, std::size_t limit) {
 
 }  // namespace
 
-int live_pcblist(const char *name, std::string &out, bool measure) {
+int live_pcblist(const char *name, answer &a) {
     std::string_view n(name);
     if (n == "net.inet.tcp.pcblist")
-        return inet_list(bsd::ipproto_tcp, out, measure);
+        return inet_list(bsd::ipproto_tcp, a.out, a.measure, a.room);
     if (n == "net.inet.udp.pcblist")
-        return inet_list(bsd::ipproto_udp, out, measure);
+        return inet_list(bsd::ipproto_udp, a.out, a.measure, a.room);
     if (n == "net.local.stream.pcblist")
-        return unix_list(bsd::sock_stream, out, measure);
+        return unix_list(bsd::sock_stream, a.out, a.measure);
     if (n == "net.local.dgram.pcblist")
-        return unix_list(bsd::sock_dgram, out, measure);
+        return unix_list(bsd::sock_dgram, a.out, a.measure);
     if (n == "net.local.seqpacket.pcblist")
-        return unix_list(bsd::sock_seqpacket, out, measure);
+        return unix_list(bsd::sock_seqpacket, a.out, a.measure);
     return ENOENT;
 }
 
-int live_kern_file(const char *name, std::string &out, bool measure) {
+int live_kern_file(const char *name, answer &a) {
     if (std::string_view(name) != "kern.file")
         return ENOENT;
-    std::size_t limit = measure ? SIZE_MAX : answer_room();
+    std::size_t limit = a.measure ? SIZE_MAX : a.room;
     for (int pid : list_numeric(host_file("/proc").c_str())) {
-        process_files(pid, out, limit);
-        if (out.size() > limit)
+        process_files(pid, a.out, limit);
+        if (a.out.size() > limit)
             break;  // cannot fit: the read fails with ENOMEM anyway
     }
     // FreeBSD's estimate: a tenth more, and some.
-    if (measure)
-        out.resize(out.size() + (out.size() / sizeof(bsd::xfile) / 10 + 16) * sizeof(bsd::xfile));
+    if (a.measure)
+        a.out.resize(a.out.size() + (a.out.size() / sizeof(bsd::xfile) / 10 + 16) * sizeof(bsd::xfile));
     return 0;
 }
 

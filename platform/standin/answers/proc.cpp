@@ -350,7 +350,7 @@ std::size_t thread_count(int pid) {
 
 }  // namespace
 
-int live_kern_proc(const int *mib, unsigned n, std::string &out, bool measure) {
+int live_kern_proc(const int *mib, unsigned n, answer &a) {
     if (n < 3)
         return EINVAL;
     int what = mib[2] & ~KERN_PROC_INC_THREAD;
@@ -359,7 +359,7 @@ int live_kern_proc(const int *mib, unsigned n, std::string &out, bool measure) {
     constexpr std::size_t rec = sizeof(bsd::kinfo_proc);
     // Records past what the caller's buffer holds cannot be delivered: the
     // build stops at the first one beyond it, which makes the read ENOMEM.
-    std::size_t room = answer_room();
+    std::size_t room = a.room;
 
     if (what == KERN_PROC_PID) {
         if (n != 4)
@@ -367,20 +367,20 @@ int live_kern_proc(const int *mib, unsigned n, std::string &out, bool measure) {
         int pid = mib[3];
         if (pid <= 0)
             return ESRCH;
-        if (threads && measure) {
+        if (threads && a.measure) {
             if (!is_process(pid))
                 return ESRCH;
-            answer_measured((thread_count(pid) + headroom) * rec);
+            a.measured_as((thread_count(pid) + headroom) * rec);
             return 0;
         }
         if (threads)
-            return append_threads(pid, clk, out, room) ? 0 : ESRCH;
+            return append_threads(pid, clk, a.out, room) ? 0 : ESRCH;
         char dir[64];
         std::snprintf(dir, sizeof(dir), "/proc/%d", pid);
         bsd::kinfo_proc kp;
         if (!fill_record(dir, pid, pid, clk, kp))
             return ESRCH;
-        append_record(out, kp);
+        append_record(a.out, kp);
         return 0;
     }
     if (what == KERN_PROC_PROC || what == KERN_PROC_ALL) {
@@ -388,53 +388,53 @@ int live_kern_proc(const int *mib, unsigned n, std::string &out, bool measure) {
         if (n > 4 || (what == KERN_PROC_ALL && n != 3))
             return EINVAL;
         std::vector<int> pids = list_numeric(host_file("/proc").c_str());
-        if (measure) {
+        if (a.measure) {
             std::size_t count = pids.size();
             if (threads) {
                 count = 0;
                 for (int pid : pids)
                     count += thread_count(pid);
             }
-            answer_measured((count + headroom) * rec);
+            a.measured_as((count + headroom) * rec);
             return 0;
         }
-        if (char *dst = threads ? nullptr : answer_buffer()) {
+        if (char *dst = threads ? nullptr : a.buffer) {
             std::size_t len = 0;
             for (int pid : pids) {
                 bsd::kinfo_proc kp;
                 fill_entry(pid, kp);
                 if (room - len < rec) {
                     std::memcpy(dst + len, &kp, room - len);  // the first bytes
-                    answer_written(room, true);
+                    a.wrote(room, true);
                     return 0;
                 }
                 std::memcpy(dst + len, &kp, rec);
                 len += rec;
             }
-            answer_written(len, false);
+            a.wrote(len, false);
             return 0;
         }
         for (int pid : pids) {
-            if (out.size() > room)
+            if (a.out.size() > room)
                 break;
             if (threads) {
-                append_threads(pid, clk, out, room);
+                append_threads(pid, clk, a.out, room);
                 continue;
             }
             bsd::kinfo_proc kp;
             fill_entry(pid, kp);
-            append_record(out, kp);
+            append_record(a.out, kp);
         }
         return 0;
     }
-    return live_proc_path(mib, n, out, measure);
+    return ENOENT;
 }
 
-int live_argmax(const int *, unsigned n, std::string &out, bool) {
+int live_argmax(const int *, unsigned n, answer &a) {
     if (n != 2)
         return ENOENT;
     int argmax = static_cast<int>(::sysconf(_SC_ARG_MAX));
-    append_record(out, argmax);
+    append_record(a.out, argmax);
     return 0;
 }
 

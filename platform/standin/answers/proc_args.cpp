@@ -178,20 +178,19 @@ int read_rlimit(int pid, int resource, std::string &out) {
 
 }  // namespace
 
-int live_proc_path(const int *mib, unsigned n, std::string &out, bool) {
-    switch (mib[2]) {
-    case KERN_PROC_PATHNAME:
-        return n == 4 ? pathname(mib[3], out) : EINVAL;
-    case KERN_PROC_ARGS:
-        return n == 4 ? args(mib[3], out) : EINVAL;
-    case KERN_PROC_RLIMIT:
-        return n == 5 ? read_rlimit(mib[3], mib[4], out) : EINVAL;
-    default:
-        return ENOENT;
-    }
+int live_proc_pathname(const int *mib, unsigned n, answer &a) {
+    return n == 4 ? pathname(mib[3], a.out) : EINVAL;
 }
 
-int live_mib_write(const int *mib, unsigned n, const void *value, std::size_t len) {
+int live_proc_args(const int *mib, unsigned n, answer &a) {
+    return n == 4 ? args(mib[3], a.out) : EINVAL;
+}
+
+int live_proc_rlimit(const int *mib, unsigned n, answer &a) {
+    return n == 5 ? read_rlimit(mib[3], mib[4], a.out) : EINVAL;
+}
+
+int live_rlimit_write(const int *mib, unsigned n, const void *value, std::size_t len) {
     if (n != 5 || mib[0] != CTL_KERN || mib[1] != KERN_PROC || mib[2] != KERN_PROC_RLIMIT)
         return EPERM;
     int pid = mib[3], resource = mib[4];

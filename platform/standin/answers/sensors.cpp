@@ -70,7 +70,7 @@ struct power_state {
 
 power_state read_power() {
     power_state ps;
-    std::string base = host_root_path("/sys/class/power_supply");
+    std::string base = host_file("/sys/class/power_supply").c_str();
     for (const std::string &name : list_dir(base)) {
         std::string dir = base + "/" + name;
         std::string type = read_word(dir + "/type");
@@ -149,13 +149,12 @@ struct sensor {
 // CPU's package (else the package's own), or the one sensor per package of
 // the AMD and SoC drivers.
 bool find_sensor(int host_cpu, sensor &out) {
-    std::string topo =
-        host_root_path("/sys/devices/system/cpu/cpu") + std::to_string(host_cpu) + "/topology/";
+    std::string topo = host_file("/sys/devices/system/cpu/cpu%d/topology/", host_cpu).c_str();
     long long package = read_number(topo + "physical_package_id", 0);
     long long core = read_number(topo + "core_id", -1);
     std::string package_label = "Package id " + std::to_string(package);
     std::string core_label = "Core " + std::to_string(core);
-    std::string base = host_root_path("/sys/class/hwmon");
+    std::string base = host_file("/sys/class/hwmon").c_str();
     long long per_package_seen = 0;
     for (const std::string &name : list_dir(base)) {
         std::string dir = base + "/" + name + "/";
@@ -203,7 +202,7 @@ bool find_sensor(int host_cpu, sensor &out) {
 
 }  // namespace
 
-int live_acpi(const char *name, std::string &out, bool) {
+int live_acpi(const char *name, answer &a) {
     std::string_view n(name);
     bool life = n == "hw.acpi.battery.life", time = n == "hw.acpi.battery.time";
     if (!life && !time && n != "hw.acpi.acline")
@@ -215,20 +214,20 @@ int live_acpi(const char *name, std::string &out, bool) {
         long long v = life ? battery_life(ps.battery) : battery_minutes(ps.battery);
         if (life && v < 0)
             return ENOENT;
-        answer_int(out, v);
+        answer_int(a.out, v);
         return 0;
     }
     if (ps.has_mains) {
-        answer_int(out, ps.mains_online ? 1 : 0);
+        answer_int(a.out, ps.mains_online ? 1 : 0);
         return 0;
     }
     if (ps.battery.empty())
         return ENOENT;
-    answer_int(out, read_word(ps.battery + "/status") == "Discharging" ? 0 : 1);
+    answer_int(a.out, read_word(ps.battery + "/status") == "Discharging" ? 0 : 1);
     return 0;
 }
 
-int live_cpu_temperature(const char *name, std::string &out, bool) {
+int live_cpu_temperature(const char *name, answer &a) {
     int cpu;
     std::string_view leaf;
     if (!split_cpu_name(name, cpu, leaf))
@@ -251,7 +250,7 @@ int live_cpu_temperature(const char *name, std::string &out, bool) {
     long long milli = to_ll(text, 1LL << 40);
     if (milli == 1LL << 40)
         return EIO;  // a sensor that answers nonsense
-    answer_int(out, tenths_kelvin(milli));
+    answer_int(a.out, tenths_kelvin(milli));
     return 0;
 }
 

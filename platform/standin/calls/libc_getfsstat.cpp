@@ -18,7 +18,7 @@
 #include "standin/freebsd.h"
 #include "standin/host/files.h"
 #include "standin/inject/inject.h"
-#include "standin/calls/nomem.h"
+#include "standin/calls/call.h"
 #include "standin/answers/answers.h"
 
 namespace standin {
@@ -188,29 +188,23 @@ extern "C" int standin_getfsstat_waiting(void) {
 
 namespace bsd {
 
-int getfsstat(statfs *buf, long bufsize, int mode) try {
-    standin::log_call("getfsstat", "", buf == nullptr ? "measure" : "read",
-                      bufsize > 0 ? static_cast<std::size_t>(bufsize) : 0);
-    if (mode != MNT_WAIT && mode != MNT_NOWAIT) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (buf != nullptr && bufsize < 0) {
-        errno = EINVAL;
-        return -1;
-    }
-    standin::pass_gate();
-    standin::step st;
-    if (standin::next_step("getfsstat", "", st)) {
-        if (st.kind == standin::step::error) {
-            errno = st.err;
-            return -1;
-        }
-        return standin::injected_getfsstat(st, buf, bufsize);
-    }
-    return standin::live_getfsstat(buf, bufsize, mode);
-} catch (const std::bad_alloc &) {
-    return standin::no_memory(-1);
+// Injected: an answer is the records (a value claims the count), an error
+// fails with its errno.
+int getfsstat(statfs *buf, long bufsize, int mode) {
+    return standin::run(
+        "getfsstat", "",
+        {buf == nullptr ? "measure" : "read", bufsize > 0 ? static_cast<std::size_t>(bufsize) : 0},
+        standin::fails_with(-1),
+        [&](const standin::step &st) { return standin::injected_getfsstat(st, buf, bufsize); },
+        [&] { return standin::live_getfsstat(buf, bufsize, mode); },
+        [&] {
+            if (mode != MNT_WAIT && mode != MNT_NOWAIT)
+                return EINVAL;
+            if (buf != nullptr && bufsize < 0)
+                return EINVAL;
+            standin::pass_gate();
+            return 0;
+        });
 }
 
 }  // namespace bsd

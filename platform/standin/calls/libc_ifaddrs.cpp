@@ -9,7 +9,7 @@
 #include "standin/freebsd.h"
 #include "standin/answers/if_bsd.h"
 #include "standin/inject/inject.h"
-#include "standin/calls/nomem.h"
+#include "standin/calls/call.h"
 
 namespace standin {
 namespace {
@@ -151,55 +151,64 @@ bool is_link_local(const unsigned char *a) {
 
 namespace bsd {
 
-int getifaddrs(ifaddrs **ifap) try {
-    standin::log_call("getifaddrs", "", "call", 0);
-    if (ifap == nullptr) {
-        errno = EINVAL;
-        return -1;
-    }
-    std::vector<standin::entry> entries;
-    standin::step st;
-    if (standin::next_step("getifaddrs", "", st)) {
-        if (st.kind == standin::step::error) {
-            errno = st.err;
+// Injected: an answer is the entries' records, an error fails with its
+// errno.
+int getifaddrs(ifaddrs **ifap) {
+    auto lay_out = [&](std::vector<standin::entry> &entries) {
+        *ifap = standin::lay_out(entries);
+        if (*ifap == nullptr && !entries.empty())
             return -1;
-        }
-        standin::injected_entries(st.data(), entries);
-    } else if (int err = standin::live_entries(entries); err != 0) {
-        errno = err;
-        return -1;
-    }
-    *ifap = standin::lay_out(entries);
-    if (*ifap == nullptr && !entries.empty())
-        return -1;
-    return 0;
-} catch (const std::bad_alloc &) {
-    return standin::no_memory(-1);
+        return 0;
+    };
+    return standin::run(
+        "getifaddrs", "", {}, standin::fails_with(-1),
+        [&](const standin::step &st) {
+            std::vector<standin::entry> entries;
+            standin::injected_entries(st.data(), entries);
+            return lay_out(entries);
+        },
+        [&] {
+            std::vector<standin::entry> entries;
+            if (int err = standin::live_entries(entries); err != 0) {
+                errno = err;
+                return -1;
+            }
+            return lay_out(entries);
+        },
+        [&] { return ifap == nullptr ? EINVAL : 0; });
 }
 
+// Logged only: nothing is injected for a release.
 void freeifaddrs(ifaddrs *ifp) {
     standin::log_call("freeifaddrs", "", "call", 0);
     std::free(ifp);
 }
 
-int getnameinfo(const sockaddr *sa, unsigned int salen, char *host, std::size_t hostlen,
-                char *serv, std::size_t servlen, int flags) try {
-    int family = sa == nullptr ? -1 : sa->sa_family;
-    std::string key = std::to_string(family);
-    standin::log_call("getnameinfo", key, "call", salen);
-    standin::step st;
-    if (standin::next_step("getnameinfo", key, st)) {
-        if (st.kind == standin::step::error)
-            return st.err != 0 ? st.err : eai_fail;
-        const std::string &text = st.data();
-        if (host == nullptr || text.size() >= hostlen)
-            return eai_overflow;
-        std::memcpy(host, text.data(), text.size());
-        host[text.size()] = '\0';
-        return 0;
-    }
-    if (sa == nullptr)
-        return eai_fail;
+}  // namespace bsd
+
+namespace standin {
+namespace {
+
+// getnameinfo's failures are its own numbers, not errno.
+struct name_failure {
+    int failed = bsd::eai_fail;
+    int error(int err) const { return err != 0 ? err : bsd::eai_fail; }
+    int out_of_memory() const { return bsd::eai_memory; }
+};
+
+int injected_name(const step &st, char *host, std::size_t hostlen) {
+    const std::string &text = st.data();
+    if (host == nullptr || text.size() >= hostlen)
+        return bsd::eai_overflow;
+    std::memcpy(host, text.data(), text.size());
+    host[text.size()] = '\0';
+    return 0;
+}
+
+int live_nameinfo(const bsd::sockaddr *sa, unsigned int salen, char *host, std::size_t hostlen,
+                  char *serv, std::size_t servlen, int flags) {
+    using namespace bsd;
+    int family = sa->sa_family;
     char text[ni_maxhost];
     unsigned port = 0;
     if (family == af_inet) {
@@ -248,8 +257,26 @@ int getnameinfo(const sockaddr *sa, unsigned int salen, char *host, std::size_t 
             return eai_overflow;
     }
     return 0;
-} catch (const std::bad_alloc &) {
-    return eai_memory;
+}
+
+}  // namespace
+}  // namespace standin
+
+namespace bsd {
+
+// Injected under the family: an answer is the host text, an error returns
+// its number (0: EAI_FAIL).
+int getnameinfo(const sockaddr *sa, unsigned int salen, char *host, std::size_t hostlen,
+                char *serv, std::size_t servlen, int flags) {
+    int family = sa == nullptr ? -1 : sa->sa_family;
+    return standin::run(
+        "getnameinfo", family, {"call", salen}, standin::name_failure{},
+        [&](const standin::step &st) { return standin::injected_name(st, host, hostlen); },
+        [&] {
+            if (sa == nullptr)
+                return eai_fail;
+            return standin::live_nameinfo(sa, salen, host, hostlen, serv, servlen, flags);
+        });
 }
 
 }  // namespace bsd

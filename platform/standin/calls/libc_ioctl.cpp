@@ -8,7 +8,7 @@
 #include "standin/freebsd.h"
 #include "standin/answers/if_bsd.h"
 #include "standin/inject/inject.h"
-#include "standin/calls/nomem.h"
+#include "standin/calls/call.h"
 
 namespace standin {
 namespace {
@@ -96,69 +96,71 @@ int live_request(int fd, unsigned long request, const std::string &name, void *a
 
 namespace bsd {
 
-int socket(int domain, int type, int protocol) try {
-    std::string key = std::to_string(domain) + "." + std::to_string(type) + "." +
-                      std::to_string(protocol);
-    standin::log_call("socket", key, "call", 0);
-    standin::step st;
-    if (standin::next_step("socket", key, st) && st.kind == standin::step::error) {
-        errno = st.err;
-        return -1;
-    }
-    // The module asks for nothing but the datagram socket of its requests.
-    if (domain != af_inet) {
-        errno = EAFNOSUPPORT;
-        return -1;
-    }
-    if (type != sock_dgram || (protocol != 0 && protocol != ipproto_udp)) {
-        errno = EPROTONOSUPPORT;
-        return -1;
-    }
-    return standin::host_dgram_socket();
-} catch (const std::bad_alloc &) {
-    return standin::no_memory(-1);
-}
-
-int ioctl(int fd, unsigned long request, void *arg) try {
-    const char *label = standin::request_label(request);
-    std::string name;
-    if (label == nullptr || arg == nullptr) {
-        standin::log_call("ioctl", "", "call", request);
-        errno = label == nullptr ? ENOTTY : EFAULT;
-        return -1;
-    }
-    bool named = standin::name_of(arg, name);
-    std::string key = name + "/" + label;
-    standin::log_call("ioctl", key, "call", static_cast<std::size_t>(fd));
-    standin::step st;
-    if (standin::next_step("ioctl", key, st)) {
-        if (st.kind == standin::step::error) {
-            errno = st.err;
+// Injected under "domain.type.protocol": an error fails with its errno; an
+// answer opens the socket as live.
+int socket(int domain, int type, int protocol) {
+    auto live = [&] {
+        // The module asks for nothing but the datagram socket of its requests.
+        if (domain != af_inet) {
+            errno = EAFNOSUPPORT;
             return -1;
         }
-        standin::injected(request, arg, st);
-        return 0;
-    }
-    int err = named ? standin::live_request(fd, request, name, arg) : ENXIO;
-    if (err != 0) {
-        errno = err;
-        return -1;
-    }
-    return 0;
-} catch (const std::bad_alloc &) {
-    return standin::no_memory(-1);
+        if (type != sock_dgram || (protocol != 0 && protocol != ipproto_udp)) {
+            errno = EPROTONOSUPPORT;
+            return -1;
+        }
+        return standin::host_dgram_socket();
+    };
+    auto key = [&] {
+        return std::to_string(domain) + "." + std::to_string(type) + "." +
+               std::to_string(protocol);
+    };
+    return standin::run("socket", key, {}, standin::fails_with(-1),
+                        [&](const standin::step &) { return live(); }, live);
 }
 
+// Injected under "interface/request": an answer fills the request, an error
+// fails with its errno. A request the stand-in does not know, or no
+// argument, is refused under the key "".
+int ioctl(int fd, unsigned long request, void *arg) {
+    const char *label = standin::request_label(request);
+    auto deliver = [&](const standin::step &st) {
+        standin::injected(request, arg, st);
+        return 0;
+    };
+    if (label == nullptr || arg == nullptr)
+        return standin::run("ioctl", "", {"call", request}, standin::fails_with(-1), deliver,
+                            [] { return -1; },
+                            [&] { return label == nullptr ? ENOTTY : EFAULT; });
+    std::string name;
+    bool named = false;
+    auto key = [&] {
+        named = standin::name_of(arg, name);
+        return name + "/" + label;
+    };
+    return standin::run("ioctl", key, {"call", static_cast<std::size_t>(fd)},
+                        standin::fails_with(-1), deliver, [&] {
+                            int err = named ? standin::live_request(fd, request, name, arg)
+                                            : ENXIO;
+                            if (err != 0) {
+                                errno = err;
+                                return -1;
+                            }
+                            return 0;
+                        });
+}
+
+// Injected: an error fails with its errno; the descriptor is released
+// whatever is injected, so nothing leaks.
 int close(int fd) {
-    standin::log_call("close", "", "call", static_cast<std::size_t>(fd));
-    // The descriptor is released whatever is injected, so nothing leaks.
-    int rc = ::close(fd);
-    standin::step st;
-    if (standin::next_step("close", "", st) && st.kind == standin::step::error) {
-        errno = st.err;
-        return -1;
-    }
-    return rc;
+    int rc = 0;
+    auto closed = [&] { return rc; };
+    return standin::run("close", "", {"call", static_cast<std::size_t>(fd)},
+                        standin::fails_with(-1), [&](const standin::step &) { return rc; },
+                        closed, [&] {
+                            rc = ::close(fd);
+                            return 0;
+                        });
 }
 
 }  // namespace bsd

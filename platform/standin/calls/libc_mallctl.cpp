@@ -15,7 +15,7 @@
 #include <string>
 
 #include "standin/freebsd.h"
-#include "standin/inject/inject.h"
+#include "standin/calls/call.h"
 
 namespace standin {
 namespace {
@@ -114,25 +114,28 @@ namespace bsd {
 // Injected: an error step returns its errno as the result; an answer step
 // copies its data into the old value (cut to the caller's length) and
 // returns 0, or its value when it has one.
-int mallctl(const char *name, void *oldp, std::size_t *oldlenp, void *newp, std::size_t newlen) try {
+int mallctl(const char *name, void *oldp, std::size_t *oldlenp, void *newp, std::size_t newlen) {
+    // Like the real interface, failures are the returned number.
+    struct number_failure {
+        int failed = EINVAL;
+        int error(int err) const { return err; }
+        int out_of_memory() const { return EAGAIN; }  // the library's answer
+    };
     if (name == nullptr)
         return EINVAL;
-    standin::log_call("mallctl", name, standin::op_of(oldp, newp),
-                      newp != nullptr ? newlen : (oldlenp ? *oldlenp : 0));
-    standin::step st;
-    if (standin::next_step("mallctl", name, st)) {
-        if (st.kind == standin::step::error)
-            return st.err;
-        if (oldp != nullptr && oldlenp != nullptr) {
-            std::size_t n = st.data().size() < *oldlenp ? st.data().size() : *oldlenp;
-            std::memcpy(oldp, st.data().data(), n);
-            *oldlenp = n;
-        }
-        return st.has_value ? static_cast<int>(st.value) : 0;
-    }
-    return standin::live_mallctl(name, oldp, oldlenp, newp, newlen);
-} catch (const std::bad_alloc &) {
-    return EAGAIN;  // the library's answer when an allocation fails
+    return standin::run(
+        "mallctl", name,
+        {standin::op_of(oldp, newp), newp != nullptr ? newlen : (oldlenp ? *oldlenp : 0)},
+        number_failure{},
+        [&](const standin::step &st) {
+            if (oldp != nullptr && oldlenp != nullptr) {
+                std::size_t n = st.data().size() < *oldlenp ? st.data().size() : *oldlenp;
+                std::memcpy(oldp, st.data().data(), n);
+                *oldlenp = n;
+            }
+            return st.has_value ? static_cast<int>(st.value) : 0;
+        },
+        [&] { return standin::live_mallctl(name, oldp, oldlenp, newp, newlen); });
 }
 
 }  // namespace bsd

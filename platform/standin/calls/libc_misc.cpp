@@ -9,56 +9,45 @@
 #include "standin/freebsd.h"
 #include "standin/host/files.h"
 #include "standin/inject/inject.h"
-#include "standin/calls/nomem.h"
+#include "standin/calls/call.h"
 
 namespace bsd {
 
-int kill(pid_t pid, int sig) try {
-    std::string key = std::to_string(pid);
-    standin::log_call("kill", key, "call", static_cast<std::size_t>(sig));
-    standin::step st;
-    if (standin::next_step("kill", key, st)) {
-        if (st.kind == standin::step::error) {
-            errno = st.err;
-            return -1;
-        }
-        return 0;
-    }
-    // Only the null signal passes to the host: the module never sends others.
-    if (sig != 0) {
-        errno = EINVAL;
-        return -1;
-    }
-    int rc = ::kill(pid, 0);
-    int err = errno;
-    if (rc == -1 && err != EPERM)
-        return -1;
-    // A thread of another process is no process here.
-    if (!standin::is_process(pid)) {
-        errno = ESRCH;
-        return -1;
-    }
-    errno = err;
-    return rc;
-} catch (const std::bad_alloc &) {
-    return standin::no_memory(-1);
+int kill(pid_t pid, int sig) {
+    return standin::run(
+        "kill", pid, {"call", static_cast<std::size_t>(sig)}, standin::fails_with(-1),
+        [](const standin::step &) { return 0; },
+        [&] {
+            // Only the null signal passes to the host: the module never
+            // sends others.
+            if (sig != 0) {
+                errno = EINVAL;
+                return -1;
+            }
+            int rc = ::kill(pid, 0);
+            int err = errno;
+            if (rc == -1 && err != EPERM)
+                return -1;
+            // A thread of another process is no process here.
+            if (!standin::is_process(pid)) {
+                errno = ESRCH;
+                return -1;
+            }
+            errno = err;
+            return rc;
+        });
 }
 
 long sysconf(int name) {
-    std::string key = std::to_string(name);
-    standin::log_call("sysconf", key, "call", 0);
-    standin::step st;
-    if (standin::next_step("sysconf", key, st)) {
-        if (st.kind == standin::step::error) {
-            errno = st.err;
-            return -1;
-        }
-        return st.value;
-    }
-    if (name == sc_pagesize)
-        return ::sysconf(_SC_PAGESIZE);
-    errno = EINVAL;
-    return -1;
+    return standin::run(
+        "sysconf", name, {}, standin::fails_with(-1L),
+        [](const standin::step &st) { return st.value; },
+        [&] {
+            if (name == sc_pagesize)
+                return ::sysconf(_SC_PAGESIZE);
+            errno = EINVAL;
+            return -1L;
+        });
 }
 
 std::size_t strlcat(char *dst, const char *src, std::size_t size) {

@@ -17,7 +17,7 @@
 #include "standin/host/files.h"
 #include "standin/host/proc_id.h"
 #include "standin/inject/inject.h"
-#include "standin/calls/nomem.h"
+#include "standin/calls/call.h"
 
 namespace standin {
 namespace {
@@ -73,41 +73,17 @@ bool cpu_exists(std::size_t cpu) {
     return n > 0 && cpu < static_cast<std::size_t>(n);
 }
 
-bool injected(const char *call, const std::string &key, step &st) {
-    return next_step(call, key, st);
-}
-
-}  // namespace
-}  // namespace standin
-
-namespace bsd {
-
-// Injected under the ID: an answer is the mask's bytes (the rest zero), an
-// error fails with its errno.
-int cpuset_getaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t setsize,
-                       cpuset_t *mask) try {
-    std::string key = std::to_string(id);
-    standin::log_call("cpuset_getaffinity", key, "call", setsize);
-    standin::step st;
-    if (standin::injected("cpuset_getaffinity", key, st)) {
-        if (st.kind == standin::step::error) {
-            errno = st.err;
-            return -1;
-        }
-        std::memset(mask, 0, setsize);
-        std::size_t n = st.data().size() < setsize ? st.data().size() : setsize;
-        std::memcpy(mask, st.data().data(), n);
-        return 0;
-    }
+int live_getaffinity(bsd::cpulevel_t level, bsd::cpuwhich_t which, bsd::id_t id,
+                     std::size_t setsize, bsd::cpuset_t *mask) {
     if (level != CPU_LEVEL_WHICH || which != CPU_WHICH_PID) {
         errno = EINVAL;
         return -1;
     }
-    if (setsize < sizeof(cpuset_t) || setsize > standin::max_setsize) {
+    if (setsize < sizeof(bsd::cpuset_t) || setsize > max_setsize) {
         errno = ERANGE;
         return -1;
     }
-    int pid = standin::process_of(id, -1);
+    int pid = process_of(id, -1);
     if (pid == 0) {
         errno = ESRCH;
         return -1;
@@ -122,29 +98,15 @@ int cpuset_getaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t 
             bytes[cpu / 8] |= static_cast<unsigned char>(1u << (cpu % 8));
     }
     return 0;
-} catch (const std::bad_alloc &) {
-    return standin::no_memory(-1);
 }
 
-// Injected under the ID: an answer succeeds without changing anything, an
-// error fails with its errno.
-int cpuset_setaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t setsize,
-                       const cpuset_t *mask) try {
-    std::string key = std::to_string(id);
-    standin::log_call("cpuset_setaffinity", key, "call", setsize);
-    standin::step st;
-    if (standin::injected("cpuset_setaffinity", key, st)) {
-        if (st.kind == standin::step::error) {
-            errno = st.err;
-            return -1;
-        }
-        return 0;
-    }
+int live_setaffinity(bsd::cpulevel_t level, bsd::cpuwhich_t which, bsd::id_t id,
+                     std::size_t setsize, const bsd::cpuset_t *mask) {
     if (level != CPU_LEVEL_WHICH || which != CPU_WHICH_PID) {
         errno = EINVAL;
         return -1;
     }
-    if (setsize > standin::max_setsize) {
+    if (setsize > max_setsize) {
         errno = ERANGE;
         return -1;
     }
@@ -156,14 +118,14 @@ int cpuset_setaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t 
     for (std::size_t cpu = 0; cpu < setsize * 8; cpu++) {
         if (!(bytes[cpu / 8] >> (cpu % 8) & 1))
             continue;
-        if (!standin::cpu_exists(cpu)) {
+        if (!cpu_exists(cpu)) {
             errno = EINVAL;
             return -1;
         }
         CPU_SET(cpu, &host);
         any = true;
     }
-    int pid = standin::process_of(id, -1);
+    int pid = process_of(id, -1);
     if (pid == 0) {
         errno = ESRCH;
         return -1;
@@ -173,66 +135,38 @@ int cpuset_setaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t 
         errno = EDEADLK;
         return -1;
     }
-    int err = standin::for_each_thread(
+    int err = for_each_thread(
         pid, [&](int tid) { return ::sched_setaffinity(tid, sizeof(host), &host); });
     if (err != 0) {
         errno = err == EINVAL ? EDEADLK : err;
         return -1;
     }
     return 0;
-} catch (const std::bad_alloc &) {
-    return standin::no_memory(-1);
 }
 
-// Injected under who: an answer returns its value, an error fails with -1
-// and its errno.
-int getpriority(int which, int who) try {
-    std::string key = std::to_string(who);
-    standin::log_call("getpriority", key, "call", 0);
-    standin::step st;
-    if (standin::injected("getpriority", key, st)) {
-        if (st.kind == standin::step::error) {
-            errno = st.err;
-            return -1;
-        }
-        return static_cast<int>(st.value);
-    }
-    if (which != prio_process)
+int live_getpriority(int which, int who) {
+    if (which != bsd::prio_process)
         return ::getpriority(static_cast<__priority_which_t>(which), static_cast<::id_t>(who));
-    int pid = standin::process_of(who, 0);
+    int pid = process_of(who, 0);
     if (pid == 0) {
         errno = ESRCH;
         return -1;
     }
     return ::getpriority(PRIO_PROCESS, static_cast<::id_t>(pid));
-} catch (const std::bad_alloc &) {
-    return standin::no_memory(-1);
 }
 
-// Injected under who: an answer succeeds without changing anything, an
-// error fails with its errno.
-int setpriority(int which, int who, int prio) try {
-    std::string key = std::to_string(who);
-    standin::log_call("setpriority", key, "call", 0);
-    standin::step st;
-    if (standin::injected("setpriority", key, st)) {
-        if (st.kind == standin::step::error) {
-            errno = st.err;
-            return -1;
-        }
-        return 0;
-    }
-    if (which != prio_process)
+int live_setpriority(int which, int who, int prio) {
+    if (which != bsd::prio_process)
         return ::setpriority(static_cast<__priority_which_t>(which), static_cast<::id_t>(who),
                              prio);
-    int pid = standin::process_of(who, 0);
+    int pid = process_of(who, 0);
     if (pid == 0) {
         errno = ESRCH;
         return -1;
     }
     // FreeBSD holds a nice value to -20..20; the host's highest is 19.
-    prio = prio < prio_min ? prio_min : prio > prio_max ? prio_max : prio;
-    int err = standin::for_each_thread(pid, [&](int tid) {
+    prio = prio < bsd::prio_min ? bsd::prio_min : prio > bsd::prio_max ? bsd::prio_max : prio;
+    int err = for_each_thread(pid, [&](int tid) {
         return ::setpriority(PRIO_PROCESS, static_cast<::id_t>(tid), prio);
     });
     if (err != 0) {
@@ -240,8 +174,57 @@ int setpriority(int which, int who, int prio) try {
         return -1;
     }
     return 0;
-} catch (const std::bad_alloc &) {
-    return standin::no_memory(-1);
+}
+
+// An injected answer that changes nothing and succeeds.
+int succeeds(const step &) {
+    return 0;
+}
+
+}  // namespace
+}  // namespace standin
+
+namespace bsd {
+
+// Injected under the ID: an answer is the mask's bytes (the rest zero), an
+// error fails with its errno.
+int cpuset_getaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t setsize,
+                       cpuset_t *mask) {
+    return standin::run(
+        "cpuset_getaffinity", id, {"call", setsize}, standin::fails_with(-1),
+        [&](const standin::step &st) {
+            std::memset(mask, 0, setsize);
+            std::size_t n = st.data().size() < setsize ? st.data().size() : setsize;
+            std::memcpy(mask, st.data().data(), n);
+            return 0;
+        },
+        [&] { return standin::live_getaffinity(level, which, id, setsize, mask); });
+}
+
+// Injected under the ID: an answer succeeds without changing anything, an
+// error fails with its errno.
+int cpuset_setaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t setsize,
+                       const cpuset_t *mask) {
+    return standin::run("cpuset_setaffinity", id, {"call", setsize}, standin::fails_with(-1),
+                        standin::succeeds, [&] {
+                            return standin::live_setaffinity(level, which, id, setsize, mask);
+                        });
+}
+
+// Injected under who: an answer returns its value, an error fails with -1
+// and its errno.
+int getpriority(int which, int who) {
+    return standin::run(
+        "getpriority", who, {}, standin::fails_with(-1),
+        [](const standin::step &st) { return static_cast<int>(st.value); },
+        [&] { return standin::live_getpriority(which, who); });
+}
+
+// Injected under who: an answer succeeds without changing anything, an
+// error fails with its errno.
+int setpriority(int which, int who, int prio) {
+    return standin::run("setpriority", who, {}, standin::fails_with(-1), standin::succeeds,
+                        [&] { return standin::live_setpriority(which, who, prio); });
 }
 
 }  // namespace bsd

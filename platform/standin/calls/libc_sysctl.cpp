@@ -7,28 +7,32 @@
 #include <string>
 
 #include "standin/freebsd.h"
-#include "standin/inject/inject.h"
 #include "standin/answers/answers.h"
-#include "standin/calls/nomem.h"
-#include "standin/host/sockets.h"
+#include "standin/calls/call.h"
 
 namespace standin {
 namespace {
 
+// A numeric name's route: its first depth elements. The most specific
+// routes come first; the first that matches answers, and nothing else is
+// tried.
 struct mib_route {
-    int top;
-    int second;
+    int level[3];
+    unsigned depth;
     mib_handler handler;
 };
 
-// Numeric names the stand-in answers live, by their first two elements.
 const mib_route mib_routes[] = {
-    {CTL_KERN, KERN_PROC, live_kern_proc},
-    {CTL_KERN, KERN_ARGMAX, live_argmax},
-    {CTL_KERN, KERN_BOOTTIME, live_boottime},
-    {CTL_HW, HW_NCPU, live_ncpu},
-    {CTL_VM, VM_METER, live_vmtotal},
-    {bsd::ctl_net, bsd::af_route, live_net_route},
+    {{CTL_KERN, KERN_PROC, KERN_PROC_PATHNAME}, 3, live_proc_pathname},
+    {{CTL_KERN, KERN_PROC, KERN_PROC_ARGS}, 3, live_proc_args},
+    {{CTL_KERN, KERN_PROC, KERN_PROC_RLIMIT}, 3, live_proc_rlimit},
+    // The process records (one, all, threads); any other kind is ENOENT.
+    {{CTL_KERN, KERN_PROC}, 2, live_kern_proc},
+    {{CTL_KERN, KERN_ARGMAX}, 2, live_argmax},
+    {{CTL_KERN, KERN_BOOTTIME}, 2, live_boottime},
+    {{CTL_HW, HW_NCPU}, 2, live_ncpu},
+    {{CTL_VM, VM_METER}, 2, live_vmtotal},
+    {{bsd::ctl_net, bsd::af_route}, 2, live_net_route},
 };
 
 struct name_alias {
@@ -44,37 +48,35 @@ const name_alias name_aliases[] = {
     {"vm.vmtotal", {CTL_VM, VM_METER}},
 };
 
+// A string name's route: the whole name, or (with a tail) every name that
+// starts with head and ends with tail. One route answers each name.
 struct name_route {
-    const char *prefix;
+    const char *head;
     name_handler handler;
+    const char *tail = nullptr;
 };
 
-// String names without a numeric form, by prefix. Routes that share a prefix
-// are tried in turn until one knows the name.
 const name_route name_routes[] = {
     {"kern.cp_time", live_cp_time},
+    {"kern.cp_times", live_cp_time},
     {"kern.sched.topology_spec", live_topology_spec},
-    {"vm.stats.", live_vm_stats},
-    {"dev.cpu.", live_cpu_dev},
-    {"dev.cpu.", live_cpu_temperature},
+    {"vm.stats.", live_vm_stats, ""},
+    {"dev.cpu.", live_cpu_dev, ".freq"},
+    {"dev.cpu.", live_cpu_dev, ".freq_levels"},
+    {"dev.cpu.", live_cpu_temperature, ".temperature"},
+    {"dev.cpu.", live_cpu_temperature, ".coretemp.tjmax"},
     {"hw.physmem", live_mem_size},
     {"vfs.bufspace", live_mem_size},
     {"kern.file", live_kern_file},
     {"net.inet.tcp.pcblist", live_pcblist},
     {"net.inet.udp.pcblist", live_pcblist},
-    {"net.local.", live_pcblist},
-    {"hw.acpi.", live_acpi},
+    {"net.local.stream.pcblist", live_pcblist},
+    {"net.local.dgram.pcblist", live_pcblist},
+    {"net.local.seqpacket.pcblist", live_pcblist},
+    {"hw.acpi.battery.life", live_acpi},
+    {"hw.acpi.battery.time", live_acpi},
+    {"hw.acpi.acline", live_acpi},
 };
-
-// The room the caller's buffer gives the answer being built on this thread,
-// and the size a measure found without building its answer.
-thread_local std::size_t room = SIZE_MAX;
-thread_local std::size_t measured = SIZE_MAX;
-// The caller's buffer, for a table that writes its records there itself, and
-// what it wrote: a large table is then never copied, nor held twice.
-thread_local char *target = nullptr;
-thread_local std::size_t written = SIZE_MAX;
-thread_local bool overflowed = false;
 
 std::string mib_key(const int *name, u_int namelen) {
     // At most 24 numbers of at most 11 characters each, and their dots.
@@ -88,28 +90,35 @@ std::string mib_key(const int *name, u_int namelen) {
     return std::string(buf, static_cast<std::size_t>(p - buf));
 }
 
-int live_mib(const int *name, u_int namelen, std::string &out, bool measure) {
-    if (namelen < 2)
-        return ENOENT;
+int live_mib(const int *name, u_int namelen, answer &a) {
     for (const mib_route &r : mib_routes) {
-        if (r.top == name[0] && r.second == name[1])
-            return r.handler(name, namelen, out, measure);
+        if (namelen < r.depth || namelen < 2)
+            continue;
+        bool match = true;
+        for (unsigned i = 0; i < r.depth; i++)
+            match = match && name[i] == r.level[i];
+        if (match)
+            return r.handler(name, namelen, a);
     }
     return ENOENT;
 }
 
-int live_name(const char *name, std::string &out, bool measure) {
-    for (const name_alias &a : name_aliases) {
-        if (std::strcmp(a.name, name) == 0)
-            return live_mib(a.mib, 2, out, measure);
+bool routes_to(const name_route &r, const char *name) {
+    if (r.tail == nullptr)
+        return std::strcmp(name, r.head) == 0;
+    std::size_t len = std::strlen(name), head = std::strlen(r.head), tail = std::strlen(r.tail);
+    return len >= head + tail && std::strncmp(name, r.head, head) == 0 &&
+           std::strcmp(name + len - tail, r.tail) == 0;
+}
+
+int live_name(const char *name, answer &a) {
+    for (const name_alias &al : name_aliases) {
+        if (std::strcmp(al.name, name) == 0)
+            return live_mib(al.mib, 2, a);
     }
     for (const name_route &r : name_routes) {
-        if (std::strncmp(name, r.prefix, std::strlen(r.prefix)) != 0)
-            continue;
-        int err = r.handler(name, out, measure);
-        if (err != ENOENT)
-            return err;
-        out.clear();
+        if (routes_to(r, name))
+            return r.handler(name, a);
     }
     return ENOENT;
 }
@@ -117,21 +126,31 @@ int live_name(const char *name, std::string &out, bool measure) {
 // Hands an answer over as FreeBSD does: a measure reports the size needed; a
 // buffer too short gets the first bytes, its own size as the length, and
 // ENOMEM.
-int deliver(const std::string &answer, void *oldp, std::size_t *oldlenp) {
+int deliver(const std::string &bytes, void *oldp, std::size_t *oldlenp) {
     if (oldlenp == nullptr)
         return 0;
     if (oldp == nullptr) {
-        *oldlenp = answer.size();
+        *oldlenp = bytes.size();
         return 0;
     }
-    if (*oldlenp < answer.size()) {
-        std::memcpy(oldp, answer.data(), *oldlenp);
+    if (*oldlenp < bytes.size()) {
+        std::memcpy(oldp, bytes.data(), *oldlenp);
         errno = ENOMEM;
         return -1;
     }
-    std::memcpy(oldp, answer.data(), answer.size());
-    *oldlenp = answer.size();
+    std::memcpy(oldp, bytes.data(), bytes.size());
+    *oldlenp = bytes.size();
     return 0;
+}
+
+// An injected answer, delivered as a live one. A value claims a length of
+// its own: a kernel that says it wrote more than the buffer holds, which
+// callers must refuse.
+int deliver_injected(const step &st, void *oldp, std::size_t *oldlenp) {
+    int rc = deliver(st.data(), oldp, oldlenp);
+    if (rc == 0 && st.has_value && oldp != nullptr && oldlenp != nullptr)
+        *oldlenp = static_cast<std::size_t>(st.value);
+    return rc;
 }
 
 const char *op_of(const void *oldp, const void *newp) {
@@ -141,31 +160,49 @@ const char *op_of(const void *oldp, const void *newp) {
 }
 
 // Refuses a new value: the parameter is read-only here.
-int no_write(const void *, std::size_t) { return EPERM; }
+int no_write(const void *, std::size_t) {
+    return EPERM;
+}
 
-template <class Live, class Write = decltype(&no_write)>
-int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void *newp,
-           std::size_t newlen, Live live, Write write = no_write) {
-    log_call("sysctl", key, op_of(oldp, newp),
-             newp != nullptr ? newlen : (oldlenp ? *oldlenp : 0));
-    step st;
-    if (next_step("sysctl", key, st)) {
-        if (st.kind == step::error) {
-            errno = st.err;
+// The live answer of one read or measure: built by live(a), then delivered.
+template <class Live> int read_live(void *oldp, std::size_t *oldlenp, Live live) {
+    answer a;
+    a.measure = oldp == nullptr;
+    a.room = oldp != nullptr && oldlenp != nullptr ? *oldlenp : SIZE_MAX;
+    a.buffer = oldlenp != nullptr ? static_cast<char *>(oldp) : nullptr;
+    int err;
+    try {
+        err = live(a);
+    } catch (const std::bad_alloc &) {
+        err = ENOMEM;  // and the caller's buffer is no longer ours to fill
+    }
+    if (err != 0) {
+        errno = err;
+        return -1;
+    }
+    if (a.written != SIZE_MAX) {
+        if (a.overflowed) {
+            errno = ENOMEM;  // the buffer holds the first bytes, as deliver leaves it
             return -1;
         }
-        int rc = deliver(st.data(), oldp, oldlenp);
-        // A value claims a length of its own: a kernel that says it wrote
-        // more than the buffer holds, which callers must refuse.
-        if (rc == 0 && st.has_value && oldp != nullptr && oldlenp != nullptr)
-            *oldlenp = static_cast<std::size_t>(st.value);
-        return rc;
+        *oldlenp = a.written;
+        return 0;
     }
-    // A plain write goes to the writable parameters; reading the old value
-    // while writing a new one is not offered.
+    if (oldp == nullptr && a.measured != SIZE_MAX) {
+        if (oldlenp != nullptr)
+            *oldlenp = a.measured;
+        return 0;
+    }
+    return deliver(a.out, oldp, oldlenp);
+}
+
+// A plain write goes to the writable parameters; reading the old value while
+// writing a new one is not offered.
+template <class Live, class Write>
+int answer_live(void *oldp, std::size_t *oldlenp, const void *newp, std::size_t newlen,
+                Live live, Write write) {
     if (newp != nullptr && oldlenp == nullptr) {
-        int err = write(newp, newlen);
-        if (err != 0) {
+        if (int err = write(newp, newlen); err != 0) {
             errno = err;
             return -1;
         }
@@ -175,92 +212,48 @@ int answer(const std::string &key, void *oldp, std::size_t *oldlenp, const void 
         errno = EPERM;
         return -1;
     }
-    std::string data;
-    room = oldp != nullptr && oldlenp != nullptr ? *oldlenp : SIZE_MAX;
-    target = oldlenp != nullptr ? static_cast<char *>(oldp) : nullptr;
-    measured = written = SIZE_MAX;
-    overflowed = false;
-    int err;
-    try {
-        err = live(data, oldp == nullptr);
-    } catch (const std::bad_alloc &) {
-        err = ENOMEM;  // and the caller's buffer is no longer ours to fill
-    }
-    room = SIZE_MAX;
-    target = nullptr;
-    if (err != 0) {
-        errno = err;
-        return -1;
-    }
-    if (written != SIZE_MAX) {
-        if (overflowed) {
-            errno = ENOMEM;  // the buffer holds the first bytes, as deliver leaves it
-            return -1;
-        }
-        *oldlenp = written;
-        return 0;
-    }
-    if (oldp == nullptr && measured != SIZE_MAX) {
-        if (oldlenp != nullptr)
-            *oldlenp = measured;
-        return 0;
-    }
-    return deliver(data, oldp, oldlenp);
+    return read_live(oldp, oldlenp, live);
+}
+
+template <class Key, class Live, class Write = decltype(&no_write)>
+int sysctl_call(const Key &key, void *oldp, std::size_t *oldlenp, const void *newp,
+                std::size_t newlen, Live live, Write write = no_write) {
+    logged log{op_of(oldp, newp), newp != nullptr ? newlen : (oldlenp ? *oldlenp : 0)};
+    return run(
+        "sysctl", key, log, fails_with(-1),
+        [&](const step &st) { return deliver_injected(st, oldp, oldlenp); },
+        [&] { return answer_live(oldp, oldlenp, newp, newlen, live, write); });
 }
 
 }  // namespace
-
-std::size_t answer_room() {
-    return room;
-}
-
-void answer_measured(std::size_t size) {
-    measured = size;
-}
-
-char *answer_buffer() {
-    return target;
-}
-
-void answer_written(std::size_t len, bool more) {
-    written = len;
-    overflowed = more;
-}
-
 }  // namespace standin
 
 namespace bsd {
 
 int sysctl(const int *name, u_int namelen, void *oldp, std::size_t *oldlenp, const void *newp,
-           std::size_t newlen) try {
+           std::size_t newlen) {
     // As FreeBSD: a name has 2 to 24 elements.
     if (name == nullptr || namelen < 2 || namelen > 24) {
         errno = EINVAL;
         return -1;
     }
-    return standin::answer(standin::mib_key(name, namelen), oldp, oldlenp, newp, newlen,
-                           [&](std::string &out, bool measure) {
-                               return standin::live_mib(name, namelen, out, measure);
-                           },
-                           [&](const void *value, std::size_t len) {
-                               return standin::live_mib_write(name, namelen, value, len);
-                           });
-} catch (const std::bad_alloc &) {
-    return standin::no_memory(-1);
+    return standin::sysctl_call(
+        [&] { return standin::mib_key(name, namelen); }, oldp, oldlenp, newp, newlen,
+        [&](standin::answer &a) { return standin::live_mib(name, namelen, a); },
+        [&](const void *value, std::size_t len) {
+            return standin::live_rlimit_write(name, namelen, value, len);
+        });
 }
 
 int sysctlbyname(const char *name, void *oldp, std::size_t *oldlenp, const void *newp,
-                 std::size_t newlen) try {
+                 std::size_t newlen) {
     if (name == nullptr) {
         errno = EINVAL;
         return -1;
     }
-    return standin::answer(name, oldp, oldlenp, newp, newlen,
-                           [&](std::string &out, bool measure) {
-                               return standin::live_name(name, out, measure);
-                           });
-} catch (const std::bad_alloc &) {
-    return standin::no_memory(-1);
+    return standin::sysctl_call(name, oldp, oldlenp, newp, newlen, [&](standin::answer &a) {
+        return standin::live_name(name, a);
+    });
 }
 
 }  // namespace bsd

@@ -17,7 +17,7 @@
 #include "standin/freebsd.h"
 #include "standin/host/files.h"
 #include "standin/inject/inject.h"
-#include "standin/calls/nomem.h"
+#include "standin/calls/call.h"
 #include "standin/answers/answers.h"
 
 namespace standin {
@@ -86,9 +86,7 @@ bsd::bintime from_ms(unsigned long long ms) {
 }
 
 bool is_partition(std::string_view name) {
-    std::string path = host_root_path("/sys/class/block/");
-    path.append(name);
-    path += "/partition";
+    host_file path("/sys/class/block/%.*s/partition", static_cast<int>(name.size()), name.data());
     return ::access(path.c_str(), F_OK) == 0;
 }
 
@@ -96,7 +94,7 @@ bool is_partition(std::string_view name) {
 // devices of their own on FreeBSD.
 int live_devices(std::string &out) {
     std::string text;
-    if (!read_file(host_root_path("/proc/diskstats").c_str(), text))
+    if (!read_file(host_file("/proc/diskstats").c_str(), text))
         return ENOENT;
     for_each_line(text, [&](std::string_view line) {
         std::string_view w[14];
@@ -133,19 +131,47 @@ long double monotonic_seconds() {
     return static_cast<long double>(ts.tv_sec) + static_cast<long double>(ts.tv_nsec) / 1e9L;
 }
 
+// Lays the records out in mem_ptr (grown when the caller passes one back),
+// after a long that holds the generation; numdevs is the number of whole
+// records held, or a lower count claimed.
+int publish(bsd::statinfo *stats, const std::string &records, bool claimed, long claim) {
+    std::size_t held = records.size() / record_size;
+    bsd::devinfo *di = stats->dinfo;
+    std::size_t size = sizeof(long) + held * record_size;
+    auto *block = static_cast<std::uint8_t *>(std::realloc(di->mem_ptr, size));
+    if (block == nullptr) {
+        errno = ENOMEM;
+        return -1;
+    }
+    long generation = 1;
+    std::memcpy(block, &generation, sizeof(long));
+    if (held)
+        std::memcpy(block + sizeof(long), records.data(), held * record_size);
+    int changed = di->generation != generation ? 1 : 0;
+    di->mem_ptr = block;
+    di->devices = reinterpret_cast<bsd::devstat *>(block + sizeof(long));
+    di->generation = generation;
+    di->numdevs = static_cast<int>(held);
+    if (claimed && claim < static_cast<long>(held))
+        di->numdevs = static_cast<int>(claim < INT_MIN ? INT_MIN : claim);
+    stats->snap_time = monotonic_seconds();
+    return changed;
+}
+
 }  // namespace
 
 std::string freebsd_disk_name(std::string_view name) {
     if (name.empty() || name.find('/') != std::string_view::npos || name[0] == '.')
         return {};
-    std::string dir = host_root_path("/sys/class/block/");
-    dir.append(name);
+    int len = static_cast<int>(name.size());
+    host_file dir("/sys/class/block/%.*s", len, name.data());
     if (::access(dir.c_str(), F_OK) != 0)
         return {};
     std::string disk(name), part;
     if (is_partition(name)) {
         std::string number;
-        if (!read_file((dir + "/partition").c_str(), number, 64))
+        if (!read_file(host_file("/sys/class/block/%.*s/partition", len, name.data()).c_str(),
+                       number, 64))
             return {};
         while (!number.empty() && is_blank(number.back()))
             number.pop_back();
@@ -175,71 +201,32 @@ std::string freebsd_disk_name(std::string_view name) {
 
 namespace bsd {
 
+// Injected: an answer returns its value (0 if none), an error fails with
+// its errno.
 int devstat_checkversion(kvm_t *) {
-    standin::log_call("devstat_checkversion", "", "call", 0);
-    standin::step st;
-    if (standin::next_step("devstat_checkversion", "", st)) {
-        if (st.kind == standin::step::error) {
-            errno = st.err;
-            return -1;
-        }
-        return st.has_value ? static_cast<int>(st.value) : 0;
-    }
-    return 0;
+    return standin::run(
+        "devstat_checkversion", "", {}, standin::fails_with(-1),
+        [](const standin::step &st) { return st.has_value ? static_cast<int>(st.value) : 0; },
+        [] { return 0; });
 }
 
-// As FreeBSD's library: the records go into mem_ptr (grown when the caller
-// passes one back), after a long that holds the generation; numdevs is the
-// number of whole records held. An injected value claims numdevs, but the
-// library never claims more records than it holds.
-int devstat_getdevs(kvm_t *, statinfo *stats) try {
-    standin::log_call("devstat_getdevs", "", "call", 0);
-    if (stats == nullptr || stats->dinfo == nullptr) {
-        errno = EINVAL;
-        return -1;
-    }
-    std::string records;
-    long claim = -1;
-    bool claimed = false;
-    standin::step st;
-    if (standin::next_step("devstat_getdevs", "", st)) {
-        if (st.kind == standin::step::error) {
-            errno = st.err;
-            return -1;
-        }
-        records = st.data();
-        claimed = st.has_value;
-        claim = st.value;
-    } else {
-        int err = standin::live_devices(records);
-        if (err != 0) {
-            errno = err;
-            return -1;
-        }
-    }
-    std::size_t held = records.size() / standin::record_size;
-    devinfo *di = stats->dinfo;
-    std::size_t size = sizeof(long) + held * standin::record_size;
-    auto *block = static_cast<std::uint8_t *>(std::realloc(di->mem_ptr, size));
-    if (block == nullptr) {
-        errno = ENOMEM;
-        return -1;
-    }
-    long generation = 1;
-    std::memcpy(block, &generation, sizeof(long));
-    if (held)
-        std::memcpy(block + sizeof(long), records.data(), held * standin::record_size);
-    int changed = di->generation != generation ? 1 : 0;
-    di->mem_ptr = block;
-    di->devices = reinterpret_cast<devstat *>(block + sizeof(long));
-    di->generation = generation;
-    di->numdevs = static_cast<int>(held);
-    if (claimed && claim < static_cast<long>(held))
-        di->numdevs = static_cast<int>(claim < INT_MIN ? INT_MIN : claim);
-    stats->snap_time = standin::monotonic_seconds();
-    return changed;
-} catch (const std::bad_alloc &) {
-    return standin::no_memory(-1);
+// As FreeBSD's library: the records go into mem_ptr; an injected value
+// claims numdevs, but the library never claims more records than it holds.
+int devstat_getdevs(kvm_t *, statinfo *stats) {
+    return standin::run(
+        "devstat_getdevs", "", {}, standin::fails_with(-1),
+        [&](const standin::step &st) {
+            return standin::publish(stats, st.data(), st.has_value, st.value);
+        },
+        [&] {
+            std::string records;
+            if (int err = standin::live_devices(records); err != 0) {
+                errno = err;
+                return -1;
+            }
+            return standin::publish(stats, records, false, -1);
+        },
+        [&] { return stats == nullptr || stats->dinfo == nullptr ? EINVAL : 0; });
 }
 
 }  // namespace bsd

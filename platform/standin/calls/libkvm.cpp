@@ -23,7 +23,7 @@
 #include "standin/host/files.h"
 #include "standin/host/proc_id.h"
 #include "standin/inject/inject.h"
-#include "standin/calls/nomem.h"
+#include "standin/calls/call.h"
 #include "standin/host/owners.h"
 #include "standin/answers/answers.h"
 #include "standin/calls/libutil.h"
@@ -172,6 +172,143 @@ int fill_swapinfo(const std::vector<swap_device> &devs, bsd::kvm_swap *swap_ary,
     return ti;
 }
 
+// kvm_open's failure: reported by the library under the caller's prefix.
+struct open_failure {
+    const char *errstr;
+    bsd::kvm_t *failed = nullptr;
+    bsd::kvm_t *error(int err) const {
+        if (errstr != nullptr)
+            std::fprintf(stderr, "%s: %s\n", errstr, std::strerror(err));
+        errno = err;
+        return nullptr;
+    }
+    bsd::kvm_t *out_of_memory() const { return error(ENOMEM); }
+};
+
+// kvm_openfiles' failure: "corefile: the error's text" in the caller's buffer.
+struct openfiles_failure {
+    char *errbuf;
+    const char *core;
+    bsd::kvm_t *failed = nullptr;
+    bsd::kvm_t *error(int err) const {
+        if (errbuf != nullptr)
+            std::snprintf(errbuf, bsd::posix2_line_max, "%s: %s", core, std::strerror(err));
+        errno = err;
+        return nullptr;
+    }
+    bsd::kvm_t *out_of_memory() const { return error(ENOMEM); }
+};
+
+// The failure of a call on a handle: its text is kept in the handle. A null
+// result with errno 0 leaves the text alone, as there is nothing to say.
+template <class R> struct handle_failure {
+    bsd::kvm_t *kd;
+    const char *what;
+    bool quiet_on_zero;
+    R failed;
+    R error(int err) const {
+        if (err != 0 || !quiet_on_zero)
+            set_error(kd, what, err);
+        errno = err;
+        return failed;
+    }
+    R out_of_memory() const { return error(ENOMEM); }
+};
+
+// Only the live kernel is offered, never a crash dump nor its memory image.
+bsd::kvm_t *live_open(const char *corefile, int flags, const open_failure &fail) {
+    if (corefile != nullptr && std::strcmp(corefile, "/dev/null") != 0)
+        return fail.error(EACCES);
+    bsd::kvm_t *kd = new_handle(flags);
+    return kd != nullptr ? kd : fail.error(ENOMEM);
+}
+
+// The records of one process or all, copied into the handle.
+bsd::kinfo_proc *live_getprocs(bsd::kvm_t *kd, int op, int arg, int *cnt,
+                               const handle_failure<bsd::kinfo_proc *> &fail) {
+    int what = op & ~KERN_PROC_INC_THREAD;
+    if (what != KERN_PROC_PID && what != KERN_PROC_PROC && what != KERN_PROC_ALL)
+        return fail.error(EINVAL);
+    if (int err = read_procs(op, arg, kd->procs); err != 0)
+        return fail.error(err);
+    *cnt = static_cast<int>(kd->procs.size());
+    // An empty answer still gives an array to point at.
+    if (kd->procs.empty())
+        kd->procs.resize(1);
+    return kd->procs.data();
+}
+
+// A claimed count beyond the records given is padded with empty records:
+// the array is always as long as the count reported, as the library's own.
+bsd::kinfo_proc *injected_procs(bsd::kvm_t *kd, const step &st, int *cnt,
+                                const handle_failure<bsd::kinfo_proc *> &fail) {
+    std::size_t n = st.data().size() / sizeof(bsd::kinfo_proc);
+    std::size_t slots;
+    if (!table_slots(st, n, slots))
+        return fail.error(ENOMEM);
+    kd->procs.assign(slots ? slots : 1, bsd::kinfo_proc{});
+    if (n)
+        std::memcpy(kd->procs.data(), st.data().data(), n * sizeof(bsd::kinfo_proc));
+    long count = st.has_value ? st.value : static_cast<long>(n);
+    *cnt = count > static_cast<long>(slots) ? static_cast<int>(slots) : static_cast<int>(count);
+    return kd->procs.data();
+}
+
+// The environment of a process of the host, into the handle's text.
+int live_environ(bsd::kvm_t *kd, bsd::pid_t pid) {
+    if (!thread_group(pid))
+        return ESRCH;
+    host_file path("/proc/%d/environ", pid);
+    int saved = errno;
+    int err = read_proc_file(path.c_str(), kd->env_text, env_limit);
+    errno = saved;
+    // Another user's environment: the host says EACCES, FreeBSD EPERM.
+    if (err == EACCES)
+        err = EPERM;
+    // A zombie is still a process, one whose environment is gone: the
+    // host's ESRCH is an empty one, as its arguments are.
+    process_stat stat;
+    if (err == ESRCH && read_process_stat(pid, stat) && stat.exited) {
+        err = 0;
+        kd->env_text.clear();
+    }
+    return err;
+}
+
+// The handle's text as the array of its strings; a limit counts the bytes
+// of the strings read.
+char **environ_array(bsd::kvm_t *kd, int nchr) {
+    if (nchr > 0 && kd->env_text.size() > static_cast<std::size_t>(nchr))
+        kd->env_text.resize(static_cast<std::size_t>(nchr));
+    split_env(kd);
+    return kd->env.data();
+}
+
+// Copies injected kvm_swap entries, at most swap_max of them.
+int injected_swapinfo(const step &st, bsd::kvm_swap *swap_ary, int swap_max) {
+    std::size_t n = st.data().size() / sizeof(bsd::kvm_swap);
+    std::size_t room = swap_max > 0 ? static_cast<std::size_t>(swap_max) : 0;
+    if (n > room)
+        n = room;
+    if (n)
+        std::memcpy(swap_ary, st.data().data(), n * sizeof(bsd::kvm_swap));
+    return st.has_value ? static_cast<int>(st.value) : 0;
+}
+
+int live_swapinfo(bsd::kvm_t *kd, bsd::kvm_swap *swap_ary, int swap_max) {
+    std::vector<swap_device> devs;
+    if (!live_swap_devices(devs)) {
+        std::snprintf(kd->errbuf, sizeof(kd->errbuf), "cannot read the swap table");
+        errno = EIO;
+        return -1;
+    }
+    return fill_swapinfo(devs, swap_ary, swap_max);
+}
+
+std::size_t count_logged(int n) {
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
 }  // namespace
 }  // namespace standin
 
@@ -181,27 +318,11 @@ kvm_t *kvm_open(const char *execfile, const char *corefile, const char *swapfile
                 const char *errstr) {
     (void)execfile;
     (void)swapfile;
-    standin::log_call("kvm_open", "", "call", 0);
-    standin::step st;
-    int err = 0;
-    if (standin::next_step("kvm_open", "", st)) {
-        if (st.kind == standin::step::answer)
-            return standin::new_handle(flags);
-        err = st.err;
-    } else if (corefile != nullptr && std::strcmp(corefile, "/dev/null") != 0) {
-        // Only the live kernel is offered, never a crash dump.
-        err = EACCES;
-    } else {
-        kvm_t *kd = standin::new_handle(flags);
-        if (kd != nullptr)
-            return kd;
-        err = ENOMEM;
-    }
-    // The library reports its own failure under the caller's prefix.
-    if (errstr != nullptr)
-        std::fprintf(stderr, "%s: %s\n", errstr, std::strerror(err));
-    errno = err;
-    return nullptr;
+    standin::open_failure fail{errstr};
+    return standin::run(
+        "kvm_open", "", {}, fail,
+        [&](const standin::step &) { return standin::new_handle(flags); },
+        [&] { return standin::live_open(corefile, flags, fail); });
 }
 
 // Injected: an answer without bytes opens a handle; one with bytes fails
@@ -210,34 +331,27 @@ kvm_t *kvm_openfiles(const char *execfile, const char *corefile, const char *swa
                      char *errbuf) {
     (void)execfile;
     (void)swapfile;
-    standin::log_call("kvm_openfiles", "", "call", 0);
     const char *core = corefile != nullptr ? corefile : "/dev/mem";
-    standin::step st;
-    int err = 0;
-    if (standin::next_step("kvm_openfiles", "", st)) {
-        if (st.kind == standin::step::answer && st.data().empty())
+    standin::openfiles_failure fail{errbuf, core};
+    return standin::run(
+        "kvm_openfiles", "", {}, fail,
+        [&](const standin::step &st) -> kvm_t * {
+            if (!st.data().empty()) {
+                if (errbuf != nullptr)
+                    std::snprintf(errbuf, bsd::posix2_line_max, "%.*s",
+                                  static_cast<int>(st.data().size()), st.data().data());
+                errno = EINVAL;
+                return nullptr;
+            }
             return standin::new_handle(flags);
-        if (st.kind == standin::step::answer) {
-            if (errbuf != nullptr)
-                std::snprintf(errbuf, bsd::posix2_line_max, "%.*s",
-                              static_cast<int>(st.data().size()), st.data().data());
-            errno = EINVAL;
-            return nullptr;
-        }
-        err = st.err;
-    } else if (std::strcmp(core, "/dev/null") != 0) {
-        // Only the live kernel without its memory image is offered.
-        err = EACCES;
-    } else {
-        kvm_t *kd = standin::new_handle(flags);
-        if (kd != nullptr)
-            return kd;
-        err = ENOMEM;
-    }
-    if (errbuf != nullptr)
-        std::snprintf(errbuf, bsd::posix2_line_max, "%s: %s", core, std::strerror(err));
-    errno = err;
-    return nullptr;
+        },
+        [&] {
+            // Only the live kernel without its memory image is offered.
+            if (std::strcmp(core, "/dev/null") != 0)
+                return fail.error(EACCES);
+            kvm_t *kd = standin::new_handle(flags);
+            return kd != nullptr ? kd : fail.error(ENOMEM);
+        });
 }
 
 // Injected under the argument: an answer is the records' bytes and the
@@ -245,178 +359,91 @@ kvm_t *kvm_openfiles(const char *execfile, const char *corefile, const char *swa
 // claims, the array has that many records (zero beyond the bytes). An error
 // returns null with its errno and the handle's text.
 kinfo_proc *kvm_getprocs(kvm_t *kd, int op, int arg, int *cnt) {
-    std::string key = std::to_string(arg);
-    standin::log_call("kvm_getprocs", key, "call", 0);
-    if (kd == nullptr || cnt == nullptr) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    kd->procs.clear();
-    standin::step st;
-    int err = 0;
-    bool failed = false;
-    try {
-        if (standin::next_step("kvm_getprocs", key, st)) {
-            if (st.kind == standin::step::error) {
-                err = st.err;
-                failed = true;
-            } else {
-                // A claimed count beyond the records given is padded with
-                // empty records, up to a few: the array is always as long as
-                // the count reported, as the library's own.
-                constexpr std::size_t pad_limit = 64;
-                std::size_t n = st.data().size() / sizeof(kinfo_proc);
-                std::size_t slots = n;
-                if (st.has_value && st.value > 0 && static_cast<std::size_t>(st.value) > n)
-                    slots = std::max(n, std::min(static_cast<std::size_t>(st.value), pad_limit));
-                kd->procs.assign(slots ? slots : 1, kinfo_proc{});
-                if (n)
-                    std::memcpy(kd->procs.data(), st.data().data(), n * sizeof(kinfo_proc));
-                long count = st.has_value ? st.value : static_cast<long>(n);
-                *cnt = count > static_cast<long>(slots) ? static_cast<int>(slots)
-                                                        : static_cast<int>(count);
-                return kd->procs.data();
-            }
-        } else {
-            int what = op & ~KERN_PROC_INC_THREAD;
-            if (what != KERN_PROC_PID && what != KERN_PROC_PROC && what != KERN_PROC_ALL)
-                err = EINVAL;
-            else
-                err = standin::read_procs(op, arg, kd->procs);
-            failed = err != 0;
-        }
-    } catch (const std::bad_alloc &) {
-        err = ENOMEM;
-        failed = true;
-    }
-    if (failed) {
-        standin::set_error(kd, "kvm_getprocs", err);
-        errno = err;
-        return nullptr;
-    }
-    *cnt = static_cast<int>(kd->procs.size());
-    // An empty answer still gives an array to point at.
-    if (kd->procs.empty())
-        kd->procs.resize(1);
-    return kd->procs.data();
+    standin::handle_failure<kinfo_proc *> fail{kd, "kvm_getprocs", false, nullptr};
+    return standin::run(
+        "kvm_getprocs", arg, {}, fail,
+        [&](const standin::step &st) { return standin::injected_procs(kd, st, cnt, fail); },
+        [&] { return standin::live_getprocs(kd, op, arg, cnt, fail); },
+        [&] {
+            if (kd == nullptr || cnt == nullptr)
+                return EINVAL;
+            kd->procs.clear();
+            return 0;
+        });
 }
 
 // Injected under the record's ki_pid: an answer is the environment as
 // NUL-separated NAME=value strings; an error returns null with its errno
 // (0: null without an errno).
 char **kvm_getenvv(kvm_t *kd, const kinfo_proc *p, int nchr) {
-    std::string key = p != nullptr ? std::to_string(p->ki_pid) : "";
-    standin::log_call("kvm_getenvv", key, "call", nchr > 0 ? static_cast<std::size_t>(nchr) : 0);
-    if (kd == nullptr || p == nullptr) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    standin::step st;
-    int err = 0;
-    bool failed = false;
-    try {
-        if (standin::next_step("kvm_getenvv", key, st)) {
-            if (st.kind == standin::step::error) {
-                err = st.err;
-                failed = true;
-            } else {
-                kd->env_text = st.data();
-            }
-        } else if (!standin::thread_group(p->ki_pid)) {
-            err = ESRCH;
-        } else {
-            standin::host_file path("/proc/%d/environ", p->ki_pid);
-            int saved = errno;
-            err = standin::read_proc_file(path.c_str(), kd->env_text, standin::env_limit);
-            errno = saved;
-            // Another user's environment: the host says EACCES, FreeBSD EPERM.
-            if (err == EACCES)
-                err = EPERM;
-            // A zombie is still a process, one whose environment is gone:
-            // the host's ESRCH is an empty one, as its arguments are.
-            standin::process_stat stat;
-            if (err == ESRCH && standin::read_process_stat(p->ki_pid, stat) && stat.exited) {
-                err = 0;
-                kd->env_text.clear();
-            }
-        }
-        failed = failed || err != 0;
-        if (!failed) {
-            // A limit counts the bytes of the strings read.
-            if (nchr > 0 && kd->env_text.size() > static_cast<std::size_t>(nchr))
-                kd->env_text.resize(static_cast<std::size_t>(nchr));
-            standin::split_env(kd);
-            return kd->env.data();
-        }
-    } catch (const std::bad_alloc &) {
-        err = ENOMEM;
-    }
-    if (err != 0)
-        standin::set_error(kd, "kvm_getenvv", err);
-    errno = err;
-    return nullptr;
+    standin::handle_failure<char **> fail{kd, "kvm_getenvv", true, nullptr};
+    return standin::run(
+        "kvm_getenvv", [&] { return p != nullptr ? std::to_string(p->ki_pid) : std::string(); },
+        {"call", standin::count_logged(nchr)}, fail,
+        [&](const standin::step &st) {
+            kd->env_text = st.data();
+            return standin::environ_array(kd, nchr);
+        },
+        [&] {
+            int err = standin::live_environ(kd, p->ki_pid);
+            return err != 0 ? fail.error(err) : standin::environ_array(kd, nchr);
+        },
+        [&] { return kd == nullptr || p == nullptr ? EINVAL : 0; });
 }
 
-// Injected: an answer's bytes are the text (cut to the handle's buffer).
+// Injected: an answer's bytes are the text (cut to the handle's buffer); an
+// error changes nothing.
 char *kvm_geterr(kvm_t *kd) {
-    standin::log_call("kvm_geterr", "", "call", 0);
-    if (kd == nullptr)
-        return nullptr;
-    standin::step st;
-    if (standin::next_step("kvm_geterr", "", st) && st.kind == standin::step::answer)
-        std::snprintf(kd->errbuf, sizeof(kd->errbuf), "%.*s",
-                      static_cast<int>(st.data().size()), st.data().data());
-    return kd->errbuf;
+    struct text_stays {
+        kvm_t *kd;
+        char *failed = nullptr;
+        char *error(int) const { return kd->errbuf; }
+        char *out_of_memory() const { return kd->errbuf; }
+    };
+    return standin::run(
+        "kvm_geterr", "", {}, text_stays{kd},
+        [&](const standin::step &st) {
+            std::snprintf(kd->errbuf, sizeof(kd->errbuf), "%.*s",
+                          static_cast<int>(st.data().size()), st.data().data());
+            return kd->errbuf;
+        },
+        [&] { return kd->errbuf; }, [&] { return kd == nullptr ? EINVAL : 0; });
 }
 
 // Injected: an error step fails with its errno and -1; an answer step copies
 // its data as whole kvm_swap entries (at most swap_max) and returns its
 // value, or 0 without one.
-int kvm_getswapinfo(kvm_t *kd, kvm_swap *swap_ary, int swap_max, int flags) try {
+int kvm_getswapinfo(kvm_t *kd, kvm_swap *swap_ary, int swap_max, int flags) {
     (void)flags;
-    standin::log_call("kvm_getswapinfo", "", "call",
-                      swap_max > 0 ? static_cast<std::size_t>(swap_max) : 0);
-    if (kd == nullptr || swap_ary == nullptr) {
-        errno = EINVAL;
-        return -1;
-    }
-    standin::step st;
-    if (standin::next_step("kvm_getswapinfo", "", st)) {
-        if (st.kind == standin::step::error) {
-            errno = st.err;
-            return -1;
-        }
-        std::size_t n = st.data().size() / sizeof(kvm_swap);
-        std::size_t room = swap_max > 0 ? static_cast<std::size_t>(swap_max) : 0;
-        if (n > room)
-            n = room;
-        if (n)
-            std::memcpy(swap_ary, st.data().data(), n * sizeof(kvm_swap));
-        return st.has_value ? static_cast<int>(st.value) : 0;
-    }
-    std::vector<standin::swap_device> devs;
-    if (!standin::live_swap_devices(devs)) {
-        std::snprintf(kd->errbuf, sizeof(kd->errbuf), "cannot read the swap table");
-        errno = EIO;
-        return -1;
-    }
-    return standin::fill_swapinfo(devs, swap_ary, swap_max);
-} catch (const std::bad_alloc &) {
-    return standin::no_memory(-1);
+    return standin::run(
+        "kvm_getswapinfo", "", {"call", standin::count_logged(swap_max)},
+        standin::fails_with(-1),
+        [&](const standin::step &st) {
+            return standin::injected_swapinfo(st, swap_ary, swap_max);
+        },
+        [&] { return standin::live_swapinfo(kd, swap_ary, swap_max); },
+        [&] { return kd == nullptr || swap_ary == nullptr ? EINVAL : 0; });
 }
 
 // Injected: an error step still releases the handle, then fails with its
 // errno.
 int kvm_close(kvm_t *kd) {
-    standin::log_call("kvm_close", "", "call", 0);
-    standin::step st;
-    bool failed = standin::next_step("kvm_close", "", st) && st.kind == standin::step::error;
-    delete kd;
-    if (failed) {
-        errno = st.err;
-        return -1;
-    }
-    return 0;
+    struct released {
+        int failed = -1;
+        int error(int err) const {
+            errno = err;
+            return -1;
+        }
+        int out_of_memory() const { return error(ENOMEM); }
+    };
+    // The handle is released whatever is injected, so nothing leaks.
+    return standin::run(
+        "kvm_close", "", {}, released{}, [](const standin::step &) { return 0; },
+        [] { return 0; },
+        [&] {
+            delete kd;
+            return 0;
+        });
 }
 
 }  // namespace bsd

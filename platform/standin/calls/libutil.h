@@ -10,14 +10,10 @@
 
 #include <unistd.h>
 
-#include "standin/inject/inject.h"
+#include "standin/calls/call.h"
 #include "standin/host/owners.h"
 
 namespace standin {
-
-// No table of the host reaches this many entries (its descriptor and mapping
-// limits are far lower); beyond it an answer fails as an allocation would.
-inline constexpr std::size_t max_table_entries = std::size_t(1) << 20;
 
 // What the tables need from /proc/PID/stat: whether the process has exited
 // (FreeBSD refuses both tables of an exiting process) and its terminal.
@@ -86,22 +82,17 @@ template <class T> class entry_array {
     std::size_t cap_ = 0;
 };
 
-// Copies an injected table into a heap array of its own. A count claimed
-// beyond the bytes given still has zeroed entries behind it, as the real
-// library's count always has.
+// Copies an injected table into a heap array of its own, laid out with
+// table_slots' entries.
 template <class T> T *injected_table(const step &st, int *cntp) {
     std::size_t n = st.data().size() / sizeof(T);
-    if (n > max_table_entries)
+    std::size_t slots;
+    if (!table_slots(st, n, slots))
         return fail<T>(ENOMEM);
     // The library's count is an int.
     long count = st.has_value ? st.value : static_cast<long>(n);
     if (count < INT_MIN)
         count = INT_MIN;
-    std::size_t slots = n;
-    if (count > 0 && static_cast<std::size_t>(count) > n)
-        slots = static_cast<std::size_t>(count);
-    if (slots > max_table_entries)
-        return fail<T>(ENOMEM);
     T *arr = static_cast<T *>(std::calloc(slots ? slots : 1, sizeof(T)));
     if (arr == nullptr)
         return fail<T>(ENOMEM);

@@ -20,7 +20,7 @@
 #include "standin/freebsd.h"
 #include "standin/host/files.h"
 #include "standin/calls/libutil.h"
-#include "standin/calls/nomem.h"
+#include "standin/calls/call.h"
 #include "standin/answers/answers.h"
 #include "standin/host/sockets.h"
 
@@ -384,18 +384,11 @@ bool read_process_stat(int pid, process_stat &out) {
 
 namespace bsd {
 
-kinfo_file *kinfo_getfile(pid_t pid, int *cntp) try {
-    std::string key = std::to_string(pid);
-    standin::log_call("kinfo_getfile", key, "call", 0);
-    standin::step st;
-    if (standin::next_step("kinfo_getfile", key, st)) {
-        if (st.kind == standin::step::error)
-            return standin::fail<kinfo_file>(st.err);
-        return standin::injected_table<kinfo_file>(st, cntp);
-    }
-    return standin::live_getfile(pid, cntp);
-} catch (const std::bad_alloc &) {
-    return standin::no_memory(static_cast<kinfo_file *>(nullptr));
+kinfo_file *kinfo_getfile(pid_t pid, int *cntp) {
+    return standin::run(
+        "kinfo_getfile", pid, {}, standin::fails_with(static_cast<kinfo_file *>(nullptr)),
+        [&](const standin::step &st) { return standin::injected_table<kinfo_file>(st, cntp); },
+        [&] { return standin::live_getfile(pid, cntp); });
 }
 
 }  // namespace bsd

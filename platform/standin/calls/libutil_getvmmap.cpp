@@ -14,7 +14,7 @@
 #include "standin/freebsd.h"
 #include "standin/host/files.h"
 #include "standin/calls/libutil.h"
-#include "standin/calls/nomem.h"
+#include "standin/calls/call.h"
 
 namespace standin {
 namespace {
@@ -277,18 +277,11 @@ bsd::kinfo_vmentry *live_getvmmap(int pid, int *cntp) {
 
 namespace bsd {
 
-kinfo_vmentry *kinfo_getvmmap(pid_t pid, int *cntp) try {
-    std::string key = std::to_string(pid);
-    standin::log_call("kinfo_getvmmap", key, "call", 0);
-    standin::step st;
-    if (standin::next_step("kinfo_getvmmap", key, st)) {
-        if (st.kind == standin::step::error)
-            return standin::fail<kinfo_vmentry>(st.err);
-        return standin::injected_table<kinfo_vmentry>(st, cntp);
-    }
-    return standin::live_getvmmap(pid, cntp);
-} catch (const std::bad_alloc &) {
-    return standin::no_memory(static_cast<kinfo_vmentry *>(nullptr));
+kinfo_vmentry *kinfo_getvmmap(pid_t pid, int *cntp) {
+    return standin::run(
+        "kinfo_getvmmap", pid, {}, standin::fails_with(static_cast<kinfo_vmentry *>(nullptr)),
+        [&](const standin::step &st) { return standin::injected_table<kinfo_vmentry>(st, cntp); },
+        [&] { return standin::live_getvmmap(pid, cntp); });
 }
 
 }  // namespace bsd

@@ -148,13 +148,6 @@ host_file::host_file(const char *fmt, ...) {
         path_[0] = '\0';
 }
 
-std::string host_path(const char *path) {
-    if (!rooted.load(std::memory_order_acquire))
-        return path;
-    std::lock_guard<std::mutex> g(root_lock);
-    return root_dir + path;
-}
-
 bool host_rooted() {
     return rooted.load(std::memory_order_acquire);
 }

@@ -24,8 +24,7 @@ private:
     char path_[PATH_MAX];
 };
 
-// The same as a string; whether a root is set.
-std::string host_path(const char *path);
+// Whether a root is set.
 bool host_rooted();
 
 // Reads a whole file of at most limit bytes; false when it cannot be read or

@@ -90,8 +90,4 @@ class socket_scope {
     friend void socket_file_fields(std::uint64_t inode, bsd::kinfo_file &kf);
 };
 
-// Live answers for sysctlbyname (sysctl.cpp routes them by name).
-int live_kern_file(const char *name, std::string &out, bool measure);
-int live_pcblist(const char *name, std::string &out, bool measure);
-
 }  // namespace standin
