@@ -270,7 +270,7 @@ def test_table_growth_stops_at_its_bound(table):
     ENOMEM; nothing is left open."""
     fds = faults.open_fds()
     standin.reset()
-    faults.prime("net_connections", skip=("sysctl", table))
+    faults.install(faults.NET_TABLES, skip=("sysctl", table))
     standin.sysctl_error(table, errno.ENOMEM)
     standin.clear_log()
     with pytest.raises(OSError) as e:
@@ -363,7 +363,7 @@ OWNER = faults.OWNER
 
 
 def net_tables():
-    faults.prime("net_connections")
+    faults.install(faults.NET_TABLES)
 
 
 def proc_tables():
