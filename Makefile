@@ -16,7 +16,7 @@ ARGS ?=
 # build/py3.X for each interpreter; build/asan-py3.X under sanitizers.
 ver = $$($(1) -c 'import sys; print("%d.%d" % sys.version_info[:2])')
 # " (first build: ...)" when build folder $(1) has never been configured.
-first = $$([ -f $(1)/CMakeCache.txt ] || echo " (first build: about a minute)")
+first = $$([ -f $(1)/CMakeCache.txt ] || echo " (first build: a minute or two)")
 need_python = @[ -n "$(PY)" ] || { echo "no CPython 3.12 or newer found; set PYTHON=..." >&2; exit 1; }
 
 .PHONY: all build run test check bench clean

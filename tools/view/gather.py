@@ -1,10 +1,9 @@
 """Asking the module, with every refusal kept as a short reason."""
 
-import _quarn_bsd as q
-
 from .units import reason
 
-# What a module function may raise when the system refuses a figure.
+# What a module function may raise when the system refuses a figure
+# (NotImplementedError, a feature the kernel lacks, is a RuntimeError).
 REFUSED = (OSError, RuntimeError, MemoryError, ValueError, OverflowError)
 
 
@@ -19,25 +18,15 @@ class Gather:
         """fn(*args), or default with the refusal noted."""
         try:
             return fn(*args)
-        except NotImplementedError as e:
-            self.errors.append({"section": section, "what": what, "reason": reason(e)})
         except REFUSED as e:
             self.errors.append({"section": section, "what": what, "reason": reason(e)})
         return default
 
     def optional(self, fn, *args):
-        """fn(*args), or None where the machine lacks the feature (no
-        battery, no sensor): an absence, not an error."""
+        """fn(*args), or None where the machine lacks the feature or will
+        not say (no battery, no sensor, no frequency): an absence, not an
+        error of the snapshot."""
         try:
             return fn(*args)
-        except NotImplementedError:
-            return None
         except REFUSED:
             return None
-
-    def failed(self, section):
-        return any(e["section"] == section for e in self.errors)
-
-
-def zombie_error():
-    return q.ZombieProcessError
