@@ -266,4 +266,5 @@ def test_one_process_in_full(tmp_path):
     out = run("--pid", str(me))[1]
     assert f"Process {me}  " in out and "  limits" in out
     assert not [j for j in JARGON if j in out.split("  environment")[0]]
-    assert run("--pid", "999999999")[0] == 2
+    assert run("--pid", "999999999") == (2, "No process 999999999.\n")
+    assert doc_of("--pid", "999999999")[1]["process"] is None

@@ -120,8 +120,20 @@ def status(doc):
 def show_process(args, out):
     from . import proctext
     g = Gather()
-    doc = {"schema_version": SCHEMA_VERSION, "process": procdetail.detail(g, args.pid),
-           "errors": g.errors}
+    try:
+        q.proc_oneshot_info(args.pid)
+        process = procdetail.detail(g, args.pid)
+    except (ProcessLookupError, OverflowError):
+        # No such process: one line says so, not one per figure.
+        process = None
+        g.errors.append({"section": "process", "what": f"process {args.pid}",
+                         "reason": "no such process"})
+    except (OSError, RuntimeError):
+        process = procdetail.detail(g, args.pid)  # the details say what was refused
+    doc = {"schema_version": SCHEMA_VERSION, "process": process, "errors": g.errors}
+    if process is None and not args.json:
+        out.write(f"No process {args.pid}.\n")
+        return status(doc)
     if args.json:
         json.dump(doc, out, indent=2)
         out.write("\n")
