@@ -234,6 +234,12 @@ def test_a_command_line_names_its_program_not_its_path(command, shown):
     assert text.short_command(command) == shown
 
 
+@pytest.mark.parametrize("levels,shown", [("2400/-1 1200/-1", "2400 MHz, 1200 MHz"),
+                                           ("3000/35000", "3000 MHz (35000 mW)")])
+def test_frequency_steps_leave_out_an_unknown_power(levels, shown):
+    assert text.steps(levels) == shown
+
+
 @pytest.mark.parametrize("device,io,disk", [
     ("/dev/ada0p2", {"ada0"}, "ada0"), ("/dev/da1s1a", {"da1"}, "da1"),
     ("/dev/vd0", {"vd0"}, "vd0"), ("/dev/nvd0p3", {"nvd0"}, "nvd0"),

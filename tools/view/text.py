@@ -35,6 +35,16 @@ def header(doc):
     return lines
 
 
+def steps(levels):
+    """The kernel's "MHz/mW ..." list as words; a power of -1 is one the
+    system does not know, and is left out."""
+    out = []
+    for pair in levels.split():
+        mhz, _, mw = pair.partition("/")
+        out.append(f"{mhz} MHz" + (f" ({mw} mW)" if mw and mw != "-1" else ""))
+    return ", ".join(out)
+
+
 def cpu(doc, full):
     c = doc["cpu"]
     lines = [f"CPU  {known(c['logical'])} logical, {pct(c['busy_percent'], 0)}% busy "
@@ -61,7 +71,7 @@ def cpu(doc, full):
         lines.append(f"          {known(c['system_calls'], str, 'no count of')} system calls, "
                      f"{known(c['page_faults'])} page faults")
         if c["frequency_levels"]:
-            lines.append(f"  frequency steps (MHz/mW): {c['frequency_levels']}")
+            lines.append("  frequency steps: " + steps(c["frequency_levels"]))
         if c["topology"]:
             lines.append("  topology:")
             lines += ["    " + t for t in c["topology"].strip().splitlines()]
