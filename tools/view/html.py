@@ -4,7 +4,7 @@ the page ask for nothing."""
 
 from html import escape
 
-from .text import rate
+from .text import rate, short_command
 from .units import cpu_clock, human, pct, span, stamp
 
 STYLE = """
@@ -13,6 +13,7 @@ h1{font-size:1.3em;margin:0} h2{font-size:1.1em;margin:1.2em 0 .3em;border-botto
 table{border-collapse:collapse} td,th{padding:.1em .6em;text-align:left;vertical-align:middle;white-space:nowrap}
 th{background:#f0f0f0} td.n{text-align:right;font-variant-numeric:tabular-nums}
 .sub{color:#555} .err{color:#a00} svg{display:block}
+td.w{white-space:normal;overflow-wrap:anywhere;max-width:36em}
 """
 POLICY = "default-src 'none'; style-src 'unsafe-inline'; img-src data:"
 
@@ -27,12 +28,12 @@ def bar(percent, width=160, colour="#3a7bd5", label=""):
             f'<rect width="{fill}" height="12" fill="{colour}"/></svg>')
 
 
-def table(head, rows, numeric=()):
+def table(head, rows, numeric=(), wrap=()):
     out = ["<table><tr>" + "".join(f"<th>{escape(h)}</th>" for h in head) + "</tr>"]
     for row in rows:
         cells = []
         for n, cell in enumerate(row):
-            cls = ' class="n"' if n in numeric else ""
+            cls = ' class="n"' if n in numeric else ' class="w"' if n in wrap else ""
             # Cells from bar() are markup already; the rest is text.
             text = cell if isinstance(cell, Markup) else escape(str(cell))
             cells.append(f"<td{cls}>{text}</td>")
@@ -52,9 +53,12 @@ def cpu(doc):
                      Markup(bar(p["busy_percent"], label=f"cpu{p['cpu']} busy")),
                      "" if p["frequency_mhz"] is None else f"{p['frequency_mhz']} MHz",
                      "" if p["temperature_celsius"] is None else f"{p['temperature_celsius']} C"])
+    head = ["CPU", "busy", "", "frequency", "temperature"]
+    # Columns the machine gives nothing for are left out.
+    keep = [n for n in range(len(head)) if n < 3 or any(r[n] for r in rows)]
     return (f"<h2>CPU</h2><p>{c['logical']} logical, {pct(c['busy_percent'], 0)}% busy over "
             f"{c['sample_seconds']:.1f} s</p>"
-            + table(["CPU", "busy", "", "frequency", "temperature"], rows, numeric=(1,)))
+            + table([head[n] for n in keep], [[r[n] for n in keep] for r in rows], numeric=(1,)))
 
 
 def share(part, whole):
@@ -119,7 +123,8 @@ def connections(doc):
     listeners = table(["", "listening on", "command", "pid"], rows) if rows else ""
     tail = ""
     if c["unreadable_processes"]:
-        tail = (f"<p class=sub>not shown: the sockets of {c['unreadable_processes']} processes "
+        n = c["unreadable_processes"]
+        tail = (f"<p class=sub>not shown: the sockets of {n} process{'es' if n != 1 else ''} "
                 f"whose open files cannot be read</p>")
     return "<h2>Connections</h2>" + head + listeners + tail
 
@@ -128,10 +133,10 @@ def processes(doc):
     p = doc["processes"]
     rows = [[r["pid"], r["user"], r["state"], pct(r["cpu_percent"]).strip(),
              pct(r["memory_percent"]).strip(), human(r["rss_bytes"]), human(r["vsz_bytes"]),
-             cpu_clock(r["cpu_seconds"]), r["command"][:120]] for r in p["list"]]
+             cpu_clock(r["cpu_seconds"]), short_command(r["command"])[:120]] for r in p["list"]]
     return (f"<h2>Processes</h2><p>{p['count']} processes, the first {len(rows)} by "
             f"{p['sort']}</p>" + table(["PID", "user", "S", "%CPU", "%MEM", "RSS", "VSZ",
-                                        "time", "command"], rows, (0, 3, 4, 5, 6, 7)))
+                                        "time", "command"], rows, (0, 3, 4, 5, 6, 7), (8,)))
 
 
 def page(doc):
