@@ -1,4 +1,5 @@
 // Process records from /proc, in FreeBSD's kinfo_proc layout.
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -264,12 +265,25 @@ void fill_from_status(const status_info &st, const host_clock &clk, bsd::kinfo_p
     kp.ki_ssize = st.stk_kb / kb_per_page;
 }
 
-// Fills kp from dir (/proc/PID or /proc/PID/task/TID); false when the
-// process is gone. A TID is not a process: pid must be the thread group.
-// thread_of: for a thread record, the process's name (it goes in ki_comm);
-// null for the record of the whole process.
-bool fill_record(const char *dir, int pid, int tid, const host_clock &clk, bsd::kinfo_proc &kp,
-                 const std::string *thread_of = nullptr) {
+// A thread record: what the thread's stat gives, and the process's name in
+// ki_comm. Its one consumer, the thread list, reads the thread ID and times,
+// so no thread's status or io is read; false when the thread is gone.
+bool fill_thread(int pid, int tid, const host_clock &clk, const std::string &pcomm,
+                 std::string &stat, bsd::kinfo_proc &kp) {
+    if (!read_piece(host_file("/proc/%d/task/%d/stat", pid, tid).c_str(), stat))
+        return false;
+    stat_info si;
+    if (!parse_stat(stat, si))
+        return false;
+    fill_from_stat(si, pid, tid, clk, kp);
+    if (!pcomm.empty())
+        copy_name(kp.ki_comm, sizeof(kp.ki_comm), pcomm);
+    return true;
+}
+
+// Fills kp from /proc/PID; false when the process is gone. A TID is not a
+// process: pid must be the thread group.
+bool fill_record(const char *dir, int pid, int tid, const host_clock &clk, bsd::kinfo_proc &kp) {
     std::string stat, status;
     if (!read_piece(host_file("%s/stat", dir).c_str(), stat))
         return false;
@@ -290,7 +304,7 @@ bool fill_record(const char *dir, int pid, int tid, const host_clock &clk, bsd::
         kp.ki_rusage.ru_inblock = static_cast<long>(to_ull(field(status, "read_bytes")) / 512);
         kp.ki_rusage.ru_oublock = static_cast<long>(to_ull(field(status, "write_bytes")) / 512);
     }
-    if (thread_of == nullptr && kp.ki_numthreads > 1) {
+    if (kp.ki_numthreads > 1) {
         char main_state = si.f[0].empty() ? 'S' : si.f[0][0];
         thread_sums sums = sum_threads(pid, main_state);
         kp.ki_stat = map_state(sums.state);
@@ -299,9 +313,6 @@ bool fill_record(const char *dir, int pid, int tid, const host_clock &clk, bsd::
         kp.ki_rusage.ru_nvcsw = sums.nvcsw;
         kp.ki_rusage.ru_nivcsw = sums.nivcsw;
     }
-    // A thread record carries the process's name in ki_comm.
-    if (thread_of != nullptr && !thread_of->empty())
-        copy_name(kp.ki_comm, sizeof(kp.ki_comm), *thread_of);
     return true;
 }
 
@@ -325,13 +336,12 @@ bool append_threads(int pid, const host_clock &clk, std::string &out, std::size_
         pcomm.back() == '\n')
         pcomm.pop_back();
     bool any = false;
+    std::string stat;
     for (int tid : tids) {
         if (out.size() > room)
             break;
-        char tdir[64];
-        std::snprintf(tdir, sizeof(tdir), "/proc/%d/task/%d", pid, tid);
         bsd::kinfo_proc kp;
-        if (fill_record(tdir, pid, tid, clk, kp, &pcomm)) {
+        if (fill_thread(pid, tid, clk, pcomm, stat, kp)) {
             append_record(out, kp);
             any = true;
         }
@@ -343,6 +353,21 @@ bool append_threads(int pid, const host_clock &clk, std::string &out, std::size_
 // records, so a table that grows a little between measure and read still
 // fits the buffer.
 constexpr std::size_t headroom = 5;
+
+// The number of processes for a measure of the whole table, without listing
+// /proc: the host gives its root as many links as there are processes (of
+// every namespace, as FreeBSD counts a jail's table) plus its fixed
+// entries. Any other tree, or a count past the host's largest process
+// number, is listed.
+constexpr unsigned long most_processes = 4194304;
+
+std::size_t process_count() {
+    struct stat st;
+    if (!host_rooted() && ::stat("/proc", &st) == 0 && st.st_nlink > 2 &&
+        st.st_nlink <= most_processes)
+        return static_cast<std::size_t>(st.st_nlink);
+    return list_numeric(host_file("/proc").c_str()).size();
+}
 
 std::size_t thread_count(int pid) {
     return list_numeric(host_file("/proc/%d/task", pid).c_str()).size();
@@ -374,7 +399,7 @@ int live_kern_proc(const int *mib, unsigned n, answer &a) {
             return 0;
         }
         if (threads)
-            return append_threads(pid, clk, a.out, room) ? 0 : ESRCH;
+            return is_process(pid) && append_threads(pid, clk, a.out, room) ? 0 : ESRCH;
         char dir[64];
         std::snprintf(dir, sizeof(dir), "/proc/%d", pid);
         bsd::kinfo_proc kp;
@@ -387,14 +412,15 @@ int live_kern_proc(const int *mib, unsigned n, answer &a) {
         // The whole table takes no argument; KERN_PROC_PROC allows one.
         if (n > 4 || (what == KERN_PROC_ALL && n != 3))
             return EINVAL;
+        if (a.measure && !threads) {
+            a.measured_as((process_count() + headroom) * rec);
+            return 0;
+        }
         std::vector<int> pids = list_numeric(host_file("/proc").c_str());
         if (a.measure) {
-            std::size_t count = pids.size();
-            if (threads) {
-                count = 0;
-                for (int pid : pids)
-                    count += thread_count(pid);
-            }
+            std::size_t count = 0;
+            for (int pid : pids)
+                count += thread_count(pid);
             a.measured_as((count + headroom) * rec);
             return 0;
         }
