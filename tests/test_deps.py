@@ -11,8 +11,8 @@ import pytest
 DEPS = os.path.join(os.path.dirname(__file__), "..", "tools", "deps.sh")
 
 COMMANDS = {"make": "make", "cmake": "cmake", "g++": "g++", "pkg-config": "pkg-config",
-            "iproute2": "ss", "npm": "npm", "devel/gmake": "gmake",
-            "devel/cmake-core": "cmake", "devel/pkgconf": "pkg-config",
+            "iproute2": "ss", "tmux": "tmux", "chromium": "chromium", "npm": "npm",
+            "devel/gmake": "gmake", "devel/cmake-core": "cmake", "devel/pkgconf": "pkg-config",
             "lang/python312": "python3.12", "shells/bash": "bash"}
 FILES = {"libmount-dev": "usr/include/libmount/libmount.h",
          "libmnl-dev": "usr/include/libmnl/libmnl.h",

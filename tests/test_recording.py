@@ -245,8 +245,9 @@ def test_snapshot_shows_the_recorded_machine():
     env = dict(os.environ, QUARN_REPLAY=FIXTURES[0])
     out = subprocess.run([sys.executable, os.path.join(root, "tools", "snapshot.py")], env=env,
                          capture_output=True, text=True, check=True).stdout
-    assert out.startswith("Snapshot of bighost.example (FreeBSD 14.2-RELEASE, recorded)")
-    assert "of 2000" in out
+    header = out.splitlines()[0].split()
+    assert header[:4] == ["bighost.example", "FreeBSD", "14.2-RELEASE,", "recorded"]
+    assert "Processes  2000 " in out
 
 
 def test_recording_keeps_runs_and_answers_again(host_tree):
