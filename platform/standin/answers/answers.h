@@ -91,6 +91,12 @@ void socket_file_fields(std::uint64_t inode, bsd::kinfo_file &kf);
 // The host CPU behind each FreeBSD CPU number; -1 where the host has none.
 std::vector<int> host_cpu_map();
 
+// Disks (calls/libdevstat.cpp).
+// The FreeBSD name of a host block device, as the device statistics key it:
+// a disk by driver and unit (vda as vd0), a partition by its disk's name, p
+// and its number (vda1 as vd0p1); empty for a name that is no block device.
+std::string freebsd_disk_name(std::string_view name);
+
 // Sensors (answers/sensors.cpp).
 int live_acpi(const char *name, answer &a);
 int live_cpu_temperature(const char *name, answer &a);

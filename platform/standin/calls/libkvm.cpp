@@ -369,6 +369,13 @@ kinfo_proc *kvm_getprocs(kvm_t *kd, int op, int arg, int *cnt) {
                 return EINVAL;
             kd->procs.clear();
             return 0;
+        },
+        [&](const std::string &k, const kinfo_proc *procs) {
+            if (procs == nullptr)
+                quarn_record::error("kvm_getprocs", k, errno);
+            else
+                quarn_record::answer("kvm_getprocs", k, procs,
+                                     static_cast<std::size_t>(*cnt) * sizeof(kinfo_proc));
         });
 }
 
@@ -388,7 +395,13 @@ char **kvm_getenvv(kvm_t *kd, const kinfo_proc *p, int nchr) {
             int err = standin::live_environ(kd, p->ki_pid);
             return err != 0 ? fail.error(err) : standin::environ_array(kd, nchr);
         },
-        [&] { return kd == nullptr || p == nullptr ? EINVAL : 0; });
+        [&] { return kd == nullptr || p == nullptr ? EINVAL : 0; },
+        [&](const std::string &k, char **env) {
+            if (env == nullptr)
+                quarn_record::error("kvm_getenvv", k, errno);
+            else
+                quarn_record::answer("kvm_getenvv", k, kd->env_text.data(), kd->env_text.size());
+        });
 }
 
 // Injected: an answer's bytes are the text (cut to the handle's buffer); an
@@ -422,7 +435,14 @@ int kvm_getswapinfo(kvm_t *kd, kvm_swap *swap_ary, int swap_max, int flags) {
             return standin::injected_swapinfo(st, swap_ary, swap_max);
         },
         [&] { return standin::live_swapinfo(kd, swap_ary, swap_max); },
-        [&] { return kd == nullptr || swap_ary == nullptr ? EINVAL : 0; });
+        [&] { return kd == nullptr || swap_ary == nullptr ? EINVAL : 0; },
+        [&](const std::string &k, int n) {
+            if (n == -1)
+                quarn_record::error("kvm_getswapinfo", k, errno);
+            else
+                quarn_record::answer_value("kvm_getswapinfo", k, n, swap_ary,
+                                           standin::count_logged(swap_max) * sizeof(kvm_swap));
+        });
 }
 
 // Injected: an error step still releases the handle, then fails with its
