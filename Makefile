@@ -115,7 +115,7 @@ fuzz:
 .PHONY: stress
 stress: build
 	@v=$(call ver,$(PY)); QUARN_STRESS=1 PYTHONPATH=build/py$$v:$(DIST) \
-	  $(PY) -m pytest -q -s -p no:cacheprovider tests/test_churn.py
+	  $(PY) -m pytest -q -s -p no:cacheprovider tests/module/test_churn.py
 
 # The native build compiled for FreeBSD 14 amd64 with clang, every source
 # with the project's own flags at release optimisation, against the FreeBSD

@@ -2,7 +2,7 @@
 
 What each module function asks of the platform is learned from the call log
 of a live call; each of those calls is then made to fail. The expected
-outcomes are rows of EXPECT (tests/test_faults.py); a function without rows
+outcomes are rows of EXPECT (tests/module/test_faults.py); a function without rows
 is held to the generic contract only.
 """
 

@@ -13,7 +13,7 @@ import faults
 import standin
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-FUZZ = os.path.join(HERE, "..", "fuzz")
+FUZZ = os.path.join(HERE, "..", "..", "fuzz")
 
 SANITIZED = bool(os.environ.get("QUARN_SANITIZED"))
 

@@ -38,7 +38,8 @@ CONSTANTS = [
     ("QUARN_CONN_NONE", 128),
 ]
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+# The shared helpers (standin.py and the rest), one folder up.
+HERE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 def run_python(code, **env_changes):

@@ -15,7 +15,8 @@ import pytest
 
 import _quarn_bsd as q
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+# The shared helpers (ifrecords.py and the rest), one folder up.
+HERE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 NS1, NS2 = f"quarn-a{os.getpid()}", f"quarn-b{os.getpid()}"
 BURST, PAYLOAD = 25, 200
 
