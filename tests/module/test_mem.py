@@ -408,52 +408,6 @@ class TestLive:
         assert all(alloc > 0 and mapped > 0 for alloc, mapped in results) or SANITIZED
 
 
-class TestMadeUpSwap:
-    """The swap table parser, on a made-up /proc/swaps."""
-
-    @pytest.fixture
-    def swaps_file(self, tmp_path):
-        lib = ctypes.CDLL(q.__file__)
-        lib.standin_host_root.argtypes = [ctypes.c_char_p]
-
-        def write(text):
-            (tmp_path / "proc").mkdir(exist_ok=True)
-            (tmp_path / "proc" / "swaps").write_text(text)
-            for name in ("vmstat", "meminfo"):
-                with open(f"/proc/{name}") as src:
-                    (tmp_path / "proc" / name).write_text(src.read())
-
-        lib.standin_host_root(str(tmp_path).encode())
-        try:
-            yield write
-        finally:
-            lib.standin_host_root(None)
-
-    def test_devices_are_summed(self, swaps_file):
-        ps = q.getpagesize()
-        swaps_file("Filename\t\t\t\tType\t\tSize\t\tUsed\t\tPriority\n"
-                   "/dev/sda2                               partition\t1048572\t\t2048\t\t-2\n"
-                   "/swap\\040file                           file\t\t524288\t\t0\t\t-3\n")
-        total, used, free, _, _ = q.swap_mem()
-        assert total == (1048572 * 1024 // ps + 524288 * 1024 // ps) * ps
-        assert used == 2048 * 1024
-        assert free == total - used
-
-    def test_header_only_is_no_swap(self, swaps_file):
-        swaps_file("Filename\t\t\t\tType\t\tSize\t\tUsed\t\tPriority\n")
-        assert q.swap_mem()[:3] == (0, 0, 0)
-
-    def test_garbled_lines_are_skipped(self, swaps_file):
-        ps = q.getpagesize()
-        swaps_file("Filename Type Size Used Priority\nonly two\n\n/dev/x part 8 4 0")
-        assert q.swap_mem()[:3] == (8 * 1024 // ps * ps, 4 * 1024 // ps * ps,
-                                    (8 * 1024 // ps - 4 * 1024 // ps) * ps)
-
-    def test_unreadable_table_fails_the_swapinfo_call(self, swaps_file):
-        with pytest.raises(RuntimeError, match=r"^kvm_getswapinfo\(\) syscall failed$"):
-            q.swap_mem()
-
-
 # ---- leaks ----
 
 class TestLeaks:
