@@ -78,7 +78,7 @@ extern "C" void convert_kvm_err(const char *what, const char *errbuf) {
 
 extern "C" PyObject *quarn_absent_or_oserror(const char *absent) {
     int err = errno;
-    if (!PyErr_ExceptionMatches(PyExc_OSError) || err == 0)
+    if (!PyErr_ExceptionMatches(PyExc_OSError))
         return nullptr;
     // Replaced, not raised over.
     PyErr_Clear();

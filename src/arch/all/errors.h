@@ -18,8 +18,7 @@ void convert_kvm_err(const char *what, const char *errbuf);
 // After a failed read of a parameter that a machine may lack: a missing
 // one (ENOENT) is raised as NotImplementedError with the message absent,
 // any other failed call as OSError from its errno. A read refused without
-// a failed call (a size mismatch), or by a call that set no errno, keeps
-// its own exception.
+// a failed call (a size mismatch) keeps its own exception.
 PyObject *quarn_absent_or_oserror(const char *absent);
 void quarn_debug_at(const char *file, int line, const char *fmt, ...)
     __attribute__((format(printf, 3, 4)));

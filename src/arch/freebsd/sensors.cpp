@@ -18,12 +18,14 @@ static int read_int(const char *name, int *value) {
 }
 
 // An int parameter of a sensor that a machine may lack (absent_msg). errno
-// is cleared first, so a failed call that set none is told apart.
+// is cleared first: a failed call that set none names no cause, and its own
+// exception stands.
 static int read_sensor(const char *name, int *value, const char *absent_msg) {
     errno = 0;
     if (read_int(name, value) == 0)
         return 0;
-    quarn_absent_or_oserror(absent_msg);
+    if (errno != 0)
+        quarn_absent_or_oserror(absent_msg);
     return -1;
 }
 
