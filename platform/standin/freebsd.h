@@ -372,21 +372,6 @@ static_assert(offsetof(vmtotal, t_vmshr) == 32);
 static_assert(offsetof(vmtotal, t_rmshr) == 48);
 static_assert(offsetof(vmtotal, t_rq) == 72);
 
-// Swap totals of the kernel memory interface.
-struct kvm_swap {
-    char ksw_devname[32];
-    u_int ksw_used;
-    u_int ksw_total;
-    int ksw_flags;
-    int ksw_reserved1;
-    int ksw_reserved2;
-};
-static_assert(sizeof(kvm_swap) == 52);
-static_assert(offsetof(kvm_swap, ksw_used) == 32);
-static_assert(offsetof(kvm_swap, ksw_total) == 36);
-
-struct kvm_t;
-
 // Kernel parameter names.
 #define CTL_KERN 1
 #define CTL_VM 2
@@ -432,16 +417,14 @@ long sysconf(int name);
 std::size_t strlcat(char *dst, const char *src, std::size_t size);
 kinfo_file *kinfo_getfile(pid_t pid, int *cntp);
 kinfo_vmentry *kinfo_getvmmap(pid_t pid, int *cntp);
-kvm_t *kvm_open(const char *execfile, const char *corefile, const char *swapfile, int flags,
-                const char *errstr);
-int kvm_getswapinfo(kvm_t *kd, kvm_swap *swap_ary, int swap_max, int flags);
-int kvm_close(kvm_t *kd);
 int mallctl(const char *name, void *oldp, std::size_t *oldlenp, void *newp, std::size_t newlen);
 
 }  // namespace bsd
+#include "freebsd_kvm.h"
 #include "freebsd_procctl.h"
 
 // Open-file table and PCB list records.
 #include "freebsd_socket.h"
 #include "freebsd_if.h"  // network interfaces
 #include "freebsd_disk.h"
+#include "freebsd_utmpx.h"

@@ -1,0 +1,214 @@
+// Memory figures of the host, in FreeBSD's terms: page counts of
+// vm.stats.vm and vm.vmtotal, the physical memory and buffer sizes, and the
+// swap table. See docs/standin-system.md for each mapping.
+#include <sys/sysinfo.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "standin/freebsd.h"
+#include "standin/host/files.h"
+#include "standin/answers/answers.h"
+#include "standin/answers/cpus.h"
+#include "standin/answers/figures.h"
+
+namespace standin {
+namespace {
+
+struct meminfo {
+    bool ok = false;
+    std::string text;
+    // A "Key:   N kB" line in bytes; 0 when absent.
+    unsigned long long bytes(std::string_view key) const {
+        return to_ull(field(text, key)) * 1024;
+    }
+};
+
+// MemTotal, MemFree and Buffers of /proc/meminfo are the figures sysinfo(2)
+// reports too, without the host writing out the whole text; false for other
+// keys and under a made-up root, which has only its files.
+bool meminfo_quick(std::string_view key, unsigned long long &bytes) {
+    bool total = key == "MemTotal", free = key == "MemFree", buffers = key == "Buffers";
+    if (!(total || free || buffers) || !live_root())
+        return false;
+    int saved = errno;
+    struct sysinfo si;
+    bool ok = ::sysinfo(&si) == 0;
+    errno = saved;
+    if (!ok)
+        return false;
+    unsigned long long unit = si.mem_unit ? si.mem_unit : 1;
+    bytes = (total ? si.totalram : free ? si.freeram : si.bufferram) * unit;
+    return true;
+}
+
+meminfo read_meminfo() {
+    meminfo m;
+    m.ok = read_host("/proc/meminfo", m.text);
+    return m;
+}
+
+unsigned long long vmstat_value(const std::string &text, std::string_view key) {
+    return to_ull(field(text, key));
+}
+
+// Everything not free and not on a pageable queue: kernel memory, page
+// tables, locked and unevictable pages. FreeBSD calls all of these wired.
+unsigned long long wired_bytes(const meminfo &m) {
+    unsigned long long total = m.bytes("MemTotal");
+    unsigned long long rest = m.bytes("MemFree") + m.bytes("Active") + m.bytes("Inactive");
+    return rest < total ? total - rest : 0;
+}
+
+}  // namespace
+
+int live_vmtotal(const int *, unsigned n, answer &a) {
+    if (n != 2)
+        return ENOENT;
+    meminfo m = read_meminfo();
+    if (!m.ok)
+        return EIO;
+    std::string stat;
+    read_host("/proc/stat", stat);  // without it the queues read as empty
+    unsigned long long ps = static_cast<unsigned long long>(host_pagesize());
+    auto pages = [&](std::string_view key) { return m.bytes(key) / ps; };
+    auto threads = [](long long v) {
+        return static_cast<std::int16_t>(v < 0 ? 0 : v > 32767 ? 32767 : v);
+    };
+    bsd::vmtotal vt;
+    std::memset(&vt, 0, sizeof(vt));
+    vt.t_vm = pages("Committed_AS");
+    vt.t_avm = vt.t_vm;
+    vt.t_rm = pages("Active") + pages("Inactive");
+    vt.t_arm = pages("Active");
+    // The host does not split shared memory into virtual and resident: all
+    // of it counts as resident, none as virtual only.
+    vt.t_vmshr = 0;
+    vt.t_rmshr = pages("Shmem");
+    vt.t_free = pages("MemFree");
+    vt.t_rq = threads(to_ll(field(stat, "procs_running")));
+    vt.t_dw = threads(to_ll(field(stat, "procs_blocked")));
+    append_record(a.out, vt);
+    return 0;
+}
+
+int live_vm_stats(const char *name, answer &a) {
+    std::string_view n(name);
+    if (n.substr(0, 13) == "vm.stats.sys.") {
+        std::string_view leaf = n.substr(13);
+        if (leaf == "v_syscall") {
+            append_u32(a.out, 0);  // not counted by this host
+            return 0;
+        }
+        std::string text;
+        if (leaf == "v_trap") {
+            // Page faults, the traps the host does count.
+            if (!read_host("/proc/vmstat", text, false))
+                return EIO;
+            append_u32(a.out, vmstat_value(text, "pgfault"));
+            return 0;
+        }
+        const char *key = leaf == "v_swtch" ? "ctxt"
+                          : leaf == "v_intr" ? "intr"
+                          : leaf == "v_soft" ? "softirq"
+                                             : nullptr;
+        if (key == nullptr)
+            return ENOENT;
+        if (!read_host("/proc/stat", text))
+            return EIO;
+        append_u32(a.out, to_ull(field(text, key)));
+        return 0;
+    }
+    if (n.substr(0, 12) != "vm.stats.vm.")
+        return ENOENT;
+    std::string_view leaf = n.substr(12);
+    unsigned long long ps = static_cast<unsigned long long>(host_pagesize());
+
+    // The paging counters.
+    if (leaf == "v_swapin" || leaf == "v_swapout" || leaf == "v_swappgsin" ||
+        leaf == "v_swappgsout" || leaf == "v_vnodein" || leaf == "v_vnodeout" ||
+        leaf == "v_vnodepgsin" || leaf == "v_vnodepgsout") {
+        std::string vmstat;
+        if (!read_host("/proc/vmstat", vmstat, false))
+            return EIO;
+        bool in = leaf.ends_with("in");
+        unsigned long long swapped = vmstat_value(vmstat, in ? "pswpin" : "pswpout");
+        if (leaf.substr(0, 6) == "v_swap") {
+            append_u32(a.out, swapped);
+            return 0;
+        }
+        // File-backed pages: read in by major faults that were not swap-ins,
+        // written back from the page cache less what went to swap.
+        unsigned long long paged = vmstat_value(vmstat, in ? "pgmajfault" : "nr_written");
+        append_u32(a.out, paged > swapped ? paged - swapped : 0);
+        return 0;
+    }
+
+    if (leaf == "v_page_size") {
+        append_u32(a.out, ps);
+        return 0;
+    }
+    const char *key = leaf == "v_page_count"     ? "MemTotal"
+                      : leaf == "v_free_count"     ? "MemFree"
+                      : leaf == "v_active_count"   ? "Active"
+                      : leaf == "v_inactive_count" ? "Inactive"
+                      : leaf == "v_wire_count"     ? ""
+                                                   : nullptr;
+    if (key == nullptr)
+        return ENOENT;  // v_cache_count among them: gone from FreeBSD too
+    unsigned long long bytes;
+    if (!meminfo_quick(key, bytes)) {
+        meminfo m = read_meminfo();
+        if (!m.ok)
+            return EIO;
+        bytes = *key ? m.bytes(key) : wired_bytes(m);
+    }
+    append_u32(a.out, bytes / ps);
+    return 0;
+}
+
+int live_mem_size(const char *name, answer &a) {
+    bool physmem = std::strcmp(name, "hw.physmem") == 0;
+    if (!physmem && std::strcmp(name, "vfs.bufspace") != 0)
+        return ENOENT;
+    const char *key = physmem ? "MemTotal" : "Buffers";
+    unsigned long long bytes;
+    if (!meminfo_quick(key, bytes)) {
+        meminfo m = read_meminfo();
+        if (!m.ok)
+            return EIO;
+        bytes = m.bytes(key);
+    }
+    if (physmem) {
+        unsigned long value = bytes;
+        append_record(a.out, value);
+    } else {
+        long value = static_cast<long>(bytes);
+        append_record(a.out, value);
+    }
+    return 0;
+}
+
+bool live_swap_devices(std::vector<swap_device> &out) {
+    out.clear();
+    std::string text;
+    if (!read_host("/proc/swaps", text, false))
+        return false;
+    unsigned long long ps = static_cast<unsigned long long>(host_pagesize());
+    bool header = true;
+    for_each_line(text, [&](std::string_view line) {
+        std::string_view w[5];
+        if (header)
+            header = false;
+        else if (split_words(line, w, 5) >= 4)  // sizes are in KiB
+            out.push_back({std::string(w[0]), to_ull(w[2]) * 1024 / ps, to_ull(w[3]) * 1024 / ps});
+        return true;
+    });
+    return true;
+}
+
+}  // namespace standin
