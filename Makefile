@@ -30,13 +30,14 @@ build:
 	  cmake --build build/py$$v -j $(JOBS) -- --no-print-directory; \
 	done
 
-# Builds the module for the one interpreter it runs under and prints only
-# the report; the build's output only when the build fails.
+# Builds the module for the one interpreter it runs under, without the test
+# hooks (build/run-py3.X), and prints only the report; the build's output
+# only when the build fails.
 run:
 	$(need_python)
 	@tools/deps.sh build $(PY)
-	@v=$(call ver,$(PY)); b=build/py$$v; mkdir -p build; \
-	{ { [ -f $$b/Makefile ] || cmake -S . -B $$b -DPython3_EXECUTABLE=$(PY); } && \
+	@v=$(call ver,$(PY)); b=build/run-py$$v; mkdir -p build; \
+	{ { [ -f $$b/Makefile ] || cmake -S . -B $$b -DPython3_EXECUTABLE=$(PY) -DQUARN_TESTS=OFF; } && \
 	  cmake --build $$b -j $(JOBS) --target _quarn_bsd; } >build/run.log 2>&1 || \
 	  { cat build/run.log; exit 1; }; \
 	PYTHONPATH=$$b $(PY) tools/snapshot.py $(ARGS)
