@@ -12,17 +12,14 @@
 #include <thread>
 #include <vector>
 
+#include "support.h"
 #include "standin/freebsd.h"
 #include "standin/inject/inject.h"
 #include "standin/host/proc_id.h"
 
 namespace {
 
-class StandinProcTest : public testing::Test {
-  protected:
-    void SetUp() override { standin_reset(); }
-    void TearDown() override { standin_reset(); }
-};
+class StandinProcTest : public StandinTest {};
 
 std::string read_answer(std::vector<int> mib, int *err) {
     std::size_t len = 0;
