@@ -1,7 +1,6 @@
 """CPU figures: counts, tick counters, event counters, boot time, frequency
 and topology, injected and live."""
 
-import ctypes
 import errno
 import os
 import struct
@@ -34,27 +33,7 @@ def sysctl_reads():
     return [c.key for c in standin.calls_to("sysctl")]
 
 
-# ---- a made-up host tree for hardware this host lacks ----
-
-_lib = ctypes.CDLL(q.__file__)
-_lib.standin_host_root.argtypes = [ctypes.c_char_p]
-
-
-@pytest.fixture
-def fake_host(tmp_path):
-    """Builds files under a root that the stand-in reads instead of / for its
-    CPU and memory answers; the host itself again afterwards."""
-
-    def write(path, text):
-        p = tmp_path / path.lstrip("/")
-        p.parent.mkdir(parents=True, exist_ok=True)
-        p.write_text(text)
-
-    _lib.standin_host_root(str(tmp_path).encode())
-    try:
-        yield write
-    finally:
-        _lib.standin_host_root(None)
+# ---- a made-up host tree (host_tree) for hardware this host lacks ----
 
 
 def host_hz():
@@ -504,8 +483,8 @@ class TestMadeUpHost:
                 write(f"{d}/type", f"{kind}\n")
                 write(f"{d}/shared_cpu_list", ",".join(map(str, shared)) + "\n")
 
-    def test_smt_topology_is_the_schedulers_text(self, fake_host):
-        self.smt_host(fake_host)
+    def test_smt_topology_is_the_schedulers_text(self, host_tree):
+        self.smt_host(host_tree)
         zeros = ",0" * 15
         assert q.cpu_topology() == (
             "<groups>\n"
@@ -526,14 +505,14 @@ class TestMadeUpHost:
             " </group>\n"
             "</groups>\n")
 
-    def test_two_packages_without_cache_data(self, fake_host):
+    def test_two_packages_without_cache_data(self, host_tree):
         cpus = range(4)
-        fake_host("/sys/devices/system/cpu/online", "0-3\n")
-        fake_host("/proc/stat", stat_text(cpus))
+        host_tree("/sys/devices/system/cpu/online", "0-3\n")
+        host_tree("/proc/stat", stat_text(cpus))
         for c in cpus:
             base = f"/sys/devices/system/cpu/cpu{c}/topology"
-            fake_host(f"{base}/physical_package_id", f"{c // 2}\n")
-            fake_host(f"{base}/thread_siblings_list", f"{c}\n")
+            host_tree(f"{base}/physical_package_id", f"{c // 2}\n")
+            host_tree(f"{base}/thread_siblings_list", f"{c}\n")
         root = ET.fromstring(q.cpu_topology()).find("group")
         assert root.get("cache-level") == "0"
         packages = root.findall("children/group")
@@ -542,9 +521,9 @@ class TestMadeUpHost:
         assert cores == ["0", "1", "2", "3"]
         assert root.find("flags") is None
 
-    def test_cpus_past_a_hole_are_numbered_without_gaps(self, fake_host):
+    def test_cpus_past_a_hole_are_numbered_without_gaps(self, host_tree):
         # Host CPU 1 offline: FreeBSD's CPUs 0, 1, 2 are the host's 0, 2, 3.
-        self.smt_host(fake_host, cpus=(0, 2, 3))
+        self.smt_host(host_tree, cpus=(0, 2, 3))
         assert q.cpu_count_logical() == 3
         hz = host_hz()
         # stat_text gives each host CPU its own number as user ticks.
@@ -553,40 +532,40 @@ class TestMadeUpHost:
         assert root.find("cpu").get("count") == "3"
         assert [g.find("cpu").text for g in root.findall("children/group")] == ["0", "1, 2"]
 
-    def test_boot_time_and_counters_from_proc_stat(self, fake_host):
-        fake_host("/proc/stat", stat_text([0]))
-        fake_host("/proc/vmstat", "pgfault 4294967301\n")
+    def test_boot_time_and_counters_from_proc_stat(self, host_tree):
+        host_tree("/proc/stat", stat_text([0]))
+        host_tree("/proc/vmstat", "pgfault 4294967301\n")
         assert q.boot_time() == 1234567.0
         # The page-fault count wraps to 32 bits as the kernel's view does.
         assert q.cpu_stats() == (7, 5, 9, 0, 5)
 
-    def test_ticks_are_rescaled_to_128_a_second(self, fake_host):
+    def test_ticks_are_rescaled_to_128_a_second(self, host_tree):
         hz = host_hz()
-        fake_host("/proc/stat", "cpu  %d %d %d %d %d %d %d %d 0 0\n" % (
+        host_tree("/proc/stat", "cpu  %d %d %d %d %d %d %d %d 0 0\n" % (
             3 * hz, hz, 2 * hz, 10 * hz, hz // 2, hz, hz, hz))
         # system + steal, idle + iowait, irq + softirq
         assert q.cpu_times() == (3.0, 1.0, 3.0, 10.5, 2.0)
 
-    def test_cpufreq_frequency_and_levels(self, fake_host):
-        self.smt_host(fake_host)
+    def test_cpufreq_frequency_and_levels(self, host_tree):
+        self.smt_host(host_tree)
         d = "/sys/devices/system/cpu/cpu2/cpufreq"
-        fake_host(f"{d}/scaling_cur_freq", "2401000\n")
-        fake_host(f"{d}/scaling_available_frequencies", "1200000 2400000 1800000 \n")
+        host_tree(f"{d}/scaling_cur_freq", "2401000\n")
+        host_tree(f"{d}/scaling_available_frequencies", "1200000 2400000 1800000 \n")
         assert q.cpu_freq(2) == (2401, "2400/-1 1800/-1 1200/-1")
         with pytest.raises(NotImplementedError):
             q.cpu_freq(1)
 
-    def test_cpufreq_range_only(self, fake_host):
-        self.smt_host(fake_host)
+    def test_cpufreq_range_only(self, host_tree):
+        self.smt_host(host_tree)
         d = "/sys/devices/system/cpu/cpu0/cpufreq"
-        fake_host(f"{d}/scaling_cur_freq", "999999\n")
-        fake_host(f"{d}/cpuinfo_max_freq", "3500000\n")
-        fake_host(f"{d}/cpuinfo_min_freq", "800000\n")
+        host_tree(f"{d}/scaling_cur_freq", "999999\n")
+        host_tree(f"{d}/cpuinfo_max_freq", "3500000\n")
+        host_tree(f"{d}/cpuinfo_min_freq", "800000\n")
         assert q.cpu_freq(0) == (999, "3500/-1 800/-1")
 
-    def test_cpufreq_without_levels(self, fake_host):
-        self.smt_host(fake_host)
-        fake_host("/sys/devices/system/cpu/cpu0/cpufreq/scaling_cur_freq", "1000000\n")
+    def test_cpufreq_without_levels(self, host_tree):
+        self.smt_host(host_tree)
+        host_tree("/sys/devices/system/cpu/cpu0/cpufreq/scaling_cur_freq", "1000000\n")
         assert q.cpu_freq(0) == (1000, "")
 
 

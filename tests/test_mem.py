@@ -412,22 +412,14 @@ class TestMadeUpSwap:
     """The swap table parser, on a made-up /proc/swaps."""
 
     @pytest.fixture
-    def swaps_file(self, tmp_path):
-        lib = ctypes.CDLL(q.__file__)
-        lib.standin_host_root.argtypes = [ctypes.c_char_p]
-
+    def swaps_file(self, host_tree):
         def write(text):
-            (tmp_path / "proc").mkdir(exist_ok=True)
-            (tmp_path / "proc" / "swaps").write_text(text)
+            host_tree("/proc/swaps", text)
             for name in ("vmstat", "meminfo"):
                 with open(f"/proc/{name}") as src:
-                    (tmp_path / "proc" / name).write_text(src.read())
+                    host_tree(f"/proc/{name}", src.read())
 
-        lib.standin_host_root(str(tmp_path).encode())
-        try:
-            yield write
-        finally:
-            lib.standin_host_root(None)
+        return write
 
     def test_devices_are_summed(self, swaps_file):
         ps = q.getpagesize()
