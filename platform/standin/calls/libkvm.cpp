@@ -198,8 +198,7 @@ bsd::kinfo_proc *injected_procs(bsd::kvm_t *kd, const step &st, int *cnt,
     kd->procs.assign(slots ? slots : 1, bsd::kinfo_proc{});
     if (n)
         std::memcpy(kd->procs.data(), st.data().data(), n * sizeof(bsd::kinfo_proc));
-    long count = st.has_value ? st.value : static_cast<long>(n);
-    *cnt = count > static_cast<long>(slots) ? static_cast<int>(slots) : static_cast<int>(count);
+    *cnt = table_count(st, n);
     return kd->procs.data();
 }
 
