@@ -83,14 +83,6 @@ struct swap_device {
 // False when the host's swap table cannot be read.
 bool live_swap_devices(std::vector<swap_device> &out);
 
-// Fills the socket fields of a kinfo_getfile entry (domain, type, protocol,
-// local and peer address) for the host socket with this inode
-// (live_sock.cpp). Leaves them zero when the host lists no such socket.
-void socket_file_fields(std::uint64_t inode, bsd::kinfo_file &kf);
-
-// The host CPU behind each FreeBSD CPU number; -1 where the host has none.
-std::vector<int> host_cpu_map();
-
 // Sensors (answers/sensors.cpp).
 int live_acpi(const char *name, answer &a);
 int live_cpu_temperature(const char *name, answer &a);

@@ -333,8 +333,4 @@ int live_cpu_dev(const char *name, answer &a) {
     return 0;
 }
 
-std::vector<int> host_cpu_map() {
-    return cpu_map();
-}
-
 }  // namespace standin
