@@ -3,6 +3,7 @@ its commands are stubs on PATH, its files live under QUARN_DEPS_ROOT, and
 apt-get, sudo and id are stubs that log what they were asked."""
 
 import os
+import re
 import subprocess
 
 import pytest
@@ -10,11 +11,15 @@ import pytest
 DEPS = os.path.join(os.path.dirname(__file__), "..", "tools", "deps.sh")
 
 COMMANDS = {"make": "make", "cmake": "cmake", "g++": "g++", "pkg-config": "pkg-config",
-            "iproute2": "ss"}
+            "iproute2": "ss", "npm": "npm", "devel/gmake": "gmake",
+            "devel/cmake-core": "cmake", "devel/pkgconf": "pkg-config",
+            "lang/python312": "python3.12", "shells/bash": "bash"}
 FILES = {"libmount-dev": "usr/include/libmount/libmount.h",
          "libmnl-dev": "usr/include/libmnl/libmnl.h",
          "libgtest-dev": "usr/include/gtest/gtest.h",
-         "python3-pytest": "usr/lib/python3/dist-packages/pytest/__init__.py"}
+         "python3-pytest": "usr/lib/python3/dist-packages/pytest/__init__.py",
+         "devel/py-pytest": "usr/local/lib/python3.11/site-packages/pytest/__init__.py",
+         "pyright": "tools/node_modules/.bin/pyright"}
 INSTALL = "install -y -q --no-install-recommends "
 
 
@@ -28,19 +33,23 @@ def machine(tmp_path):
     """Runs deps.sh on a machine that lacks the given packages; returns its
     exit status, its output and the stubbed installer's log."""
 
-    def run(mode, lacking=(), uid=0, sudo=False, apt=True, include=None):
+    def run(mode, lacking=(), uid=0, sudo=False, apt=True, include=None, os_name="Linux"):
         bin_dir, root, log = tmp_path / "bin", tmp_path / "root", tmp_path / "apt.log"
         bin_dir.mkdir()
-        for package, command in COMMANDS.items():
-            if package not in lacking:
-                stub(bin_dir / command, "exit 0")
+        absent = {COMMANDS[p] for p in lacking if p in COMMANDS}
+        for command in set(COMMANDS.values()) - absent:
+            stub(bin_dir / command, "exit 0")
         for package, path in FILES.items():
             if package not in lacking:
                 (root / path).parent.mkdir(parents=True, exist_ok=True)
                 (root / path).write_text("")
+                (root / path).chmod(0o755)
         stub(bin_dir / "id", f"echo {uid}")
         if apt:
             stub(bin_dir / "apt-get", f'echo "$*" >> {log}')
+            stub(bin_dir / "pkg", f'echo "pkg $*" >> {log}')
+        if "npm" not in lacking:
+            stub(bin_dir / "npm", f'echo "npm $*" >> {log}')
         if sudo:
             stub(bin_dir / "sudo", f'[ "$1" = -n ] && exit 0\nprintf "sudo " >> {log}\nexec "$@"')
         pythons = []
@@ -48,7 +57,9 @@ def machine(tmp_path):
             stub(bin_dir / "python3.x", f"echo {include}")
             pythons = [str(bin_dir / "python3.x")]
         done = subprocess.run(["/bin/sh", DEPS, mode, *pythons], capture_output=True, text=True,
-                              env={"PATH": str(bin_dir), "QUARN_DEPS_ROOT": str(root)})
+                              env={"PATH": str(bin_dir), "QUARN_DEPS_ROOT": str(root),
+                                   "QUARN_DEPS_OS": os_name, "QUARN_TOOLS": str(root / "tools"),
+                                   "HOME": str(tmp_path)})
         calls = log.read_text().splitlines() if log.exists() else []
         return done.returncode, done.stdout + done.stderr, calls
 
@@ -90,3 +101,19 @@ def test_stops_with_a_message_when_it_cannot_install(machine, lacking, kw, says)
     assert rc == 1
     assert says in out
     assert logged == []
+
+
+NPM = "npm install --prefix {} --no-audit --no-fund --loglevel=error pyright@"
+
+
+@pytest.mark.parametrize("os_name,lacking,calls", [
+    ("Linux", ("pyright",), [NPM]),
+    ("FreeBSD", ("devel/py-pytest", "devel/gmake", "pyright"),
+     ["pkg install -y devel/gmake devel/py-pytest", NPM]),
+    ("FreeBSD", ("libmount-dev", "libgtest-dev"), []),  # Debian's names mean nothing there
+], ids=["pyright-from-npm", "freebsd-pkg", "freebsd-complete"])
+def test_test_mode_installs_pyright_and_freebsd_packages(machine, tmp_path, os_name, lacking, calls):
+    rc, out, logged = machine("test", lacking, include=None, os_name=os_name)
+    assert rc == 0, out
+    tools = str(tmp_path / "root" / "tools")
+    assert [re.sub(r"pyright@\S+", "pyright@", c) for c in logged] == [c.format(tools) for c in calls]

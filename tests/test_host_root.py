@@ -83,6 +83,32 @@ def test_tables_follow_the_root(root, path, data, fn, args, expected):
     assert getattr(q, fn)(*args) == expected
 
 
+# Lines of a made-up mount table and the partitions they give: escapes
+# undone, optional fields passed over, options matched whole, lines that are
+# no mount skipped.
+@pytest.mark.parametrize("lines,expected", [
+    pytest.param(["36 35 98:0 / /made/with\\040blank rw - ext4 /dev/back\\134slash rw"],
+                 [("/dev/back\\slash", "/made/with blank", "ext4", "rw")], id="escapes"),
+    pytest.param(["37 35 0:5 / /r ro,nosuid,noexec shared:2 master:1 - tmpfs none rw,acl"],
+                 [("none", "/r", "tmpfs", "ro,noexec,nosuid,acls")], id="optional-fields"),
+    pytest.param(["38 35 0:6 / /n rw,relatime - xfs /dev/n rw,noacl,sync=1"],
+                 [("/dev/n", "/n", "xfs", "rw,sync")], id="whole-options"),
+    pytest.param(["39 35 0:7 / /gone rw tmpfs none rw", "40 35", "41 35 0:8 / /cut rw - tmpfs",
+                  "42 35 0:9 / /kept rw - tmpfs kept rw"],
+                 [("kept", "/kept", "tmpfs", "rw")], id="no-mount-lines"),
+    pytest.param(["43 35 0:9 / /long rw - tmpfs " + "s" * 300000 + " rw",
+                  "44 35 0:9 / /after rw - tmpfs after rw"],
+                 [("s" * 1023, "/long", "tmpfs", "rw"), ("after", "/after", "tmpfs", "rw")],
+                 id="line-past-a-read"),
+    pytest.param([f"{i} 1 0:9 / /m{i} rw - tmpfs m{i} rw" for i in range(1500)],
+                 [(f"m{i}", f"/m{i}", "tmpfs", "rw") for i in range(1500)],
+                 id="past-the-first-buffer"),
+])
+def test_mount_table_lines(root, lines, expected):
+    root.put("/proc/self/mountinfo", "\n".join(lines))  # the last line unended
+    assert q.disk_partitions(True) == expected
+
+
 # Netlink messages as the host's kernel sends them.
 NLMSG_ERROR, NLMSG_DONE = 2, 3
 RTM_NEWLINK, RTM_NEWADDR, SOCK_DIAG_BY_FAMILY = 16, 20, 20
@@ -145,6 +171,11 @@ IFS = ("net_if_addrs", ())
                                            b"\0" * 16)]}, TCP, errno.EPERM, id="error-reply"),
     pytest.param({"route.link": [link(2, "made0"), DONE],
                   "route.addr": [addr4(2, "10.1.2.3", 24) + DONE]}, IFS, MADE0, id="links-addrs"),
+    pytest.param({"route.link": [link(2, "made0") + link(3, "made1") + DONE],
+                  "route.addr": [addr4(3, "10.9.0.1", 16) + addr4(2, "10.1.2.3", 24) +
+                                 addr4(9, "10.7.7.7", 8) + addr4(3, "10.9.0.2", 16) + DONE]},
+                 IFS, MADE0 + [("made1", 2, ip, "255.255.0.0", None, None)
+                               for ip in ("10.9.0.1", "10.9.0.2")], id="addresses-by-link"),
     pytest.param({"route.link": [errno.EPERM]}, IFS, errno.EPERM, id="link-recv-error"),
     pytest.param({"route.link": [link(2, "made0") + DONE],
                   "route.addr": [addr4(2, "10.1.2.3", 24)[:-3]]}, IFS, errno.EIO, id="cut-addr"),

@@ -4,7 +4,11 @@
 #   tools/deps.sh build [PYTHON...]   what building the module needs
 #   tools/deps.sh test  [PYTHON...]   that, plus what the test suites need
 #   tools/deps.sh fuzz  [PYTHON...]   that, plus what make fuzz needs
+#   tools/deps.sh cross [PYTHON...]   what building, plus make cross, needs
+#   tools/deps.sh wheel [PYTHON...]   that, plus pip's build (meson-python)
 #
+# On FreeBSD the same modes install FreeBSD's packages with pkg instead
+# (tools/deps_freebsd.sh).
 # Each PYTHON named is checked for its development headers too. With
 # everything present it installs nothing and prints nothing. It installs as
 # root, or through sudo when that needs no password; otherwise it stops and
@@ -27,8 +31,14 @@ libmnl-dev     build file /usr/include/libmnl/libmnl.h
 libgtest-dev   test  file /usr/include/gtest/gtest.h
 python3-pytest test  file /usr/lib/python3/dist-packages/pytest/__init__.py
 iproute2       test  cmd  ss
+npm            test  cmd  npm
 clang          fuzz  cmd  clang++
 libclang-rt-14-dev fuzz file /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
+clang          cross cmd  clang++
+libc++-14-dev  cross file /usr/lib/llvm-14/include/c++/v1/vector
+python3-mesonpy wheel file /usr/lib/python3/dist-packages/mesonpy/__init__.py
+meson          wheel cmd  meson
+ninja-build    wheel cmd  ninja
 '
 
 root=${QUARN_DEPS_ROOT:-}
@@ -38,10 +48,15 @@ say() {
     printf '%s: %s\n' "$me" "$*" >&2
 }
 
+# QUARN_DEPS_OS stands for uname's answer in the script's own tests.
+if [ "${QUARN_DEPS_OS:-$(uname -s 2>/dev/null || true)}" = FreeBSD ]; then
+    exec /bin/sh "${0%/*}/deps_freebsd.sh" "$@"
+fi
+
 case "${1:-}" in
-build | test | fuzz) mode=$1 ;;
+build | test | fuzz | cross | wheel) mode=$1 ;;
 *)
-    say "usage: tools/deps.sh build|test|fuzz [PYTHON...]"
+    say "usage: tools/deps.sh build|test|fuzz|cross|wheel [PYTHON...]"
     exit 2
     ;;
 esac
@@ -63,12 +78,12 @@ set +f
 while [ "$1" != "--" ]; do
     package=$1 need=$2 kind=$3 probe=$4
     shift 4
-    if [ "$need" = test ] && [ "$mode" = build ]; then
-        continue
-    fi
-    if [ "$need" = fuzz ] && [ "$mode" != fuzz ]; then
-        continue
-    fi
+    # Build lines serve every mode, test lines test and fuzz, others their own.
+    case $need in
+    build) ;;
+    test) case $mode in test | fuzz) ;; *) continue ;; esac ;;
+    *) [ "$need" = "$mode" ] || continue ;;
+    esac
     case $kind in
     cmd) command -v "$probe" >/dev/null 2>&1 || add "$package" ;;
     file) [ -e "$root$probe" ] || add "$package" ;;
@@ -97,7 +112,13 @@ for py in "$@"; do
     esac
 done
 
-[ -z "$missing" ] && exit 0
+# pyright comes from npm once npm is there (tools/pyright.sh).
+npm_tools() {
+    [ "$mode" = test ] || return 0
+    "${0%/*}/pyright.sh" install
+}
+
+[ -z "$missing" ] && { npm_tools; exit 0; }
 
 by_hand="apt-get update && apt-get install -y --no-install-recommends $missing"
 if ! command -v apt-get >/dev/null 2>&1; then
@@ -125,3 +146,4 @@ if ! { $sudo apt-get update -q && $sudo apt-get install -y -q --no-install-recom
     say "    $by_hand"
     exit 1
 fi
+npm_tools

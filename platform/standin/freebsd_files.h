@@ -2,7 +2,6 @@
 // the module reads: the remaining descriptor kinds, the entries' flag bits.
 #pragma once
 
-#define KF_TYPE_CRYPTO 6
 #define KF_TYPE_MQUEUE 7
 #define KF_TYPE_SHM 8
 #define KF_TYPE_SEM 9

@@ -30,7 +30,7 @@ struct kinfo_file {
     std::int64_t kf_offset;
     union {
         struct {
-            std::uint32_t kf_spareint;
+            std::uint32_t kf_sock_sendq;
             int kf_sock_domain0;
             int kf_sock_type0;
             int kf_sock_protocol0;
@@ -41,16 +41,22 @@ struct kinfo_file {
             std::uint64_t kf_sock_unpconn;
             std::uint16_t kf_sock_snd_sb_state;
             std::uint16_t kf_sock_rcv_sb_state;
-            std::uint32_t kf_sock_pad0;
+            std::uint32_t kf_sock_recvq;
         } kf_sock;
         struct {
             int kf_file_type;
             int kf_spareint[3];
-            std::uint64_t kf_spareint64[30];
+            std::uint64_t kf_spareint64[29];
+            std::uint64_t kf_file_nlink;
             std::uint64_t kf_file_fsid;
             std::uint64_t kf_file_rdev;
             std::uint64_t kf_file_fileid;
             std::uint64_t kf_file_size;
+            std::uint32_t kf_file_fsid_freebsd11;
+            std::uint32_t kf_file_rdev_freebsd11;
+            std::uint16_t kf_file_mode;
+            std::uint16_t kf_file_pad0;
+            std::uint32_t kf_file_pad1;
         } kf_file;
     } kf_un;
     std::uint16_t kf_status;
@@ -65,6 +71,8 @@ static_assert(sizeof(kinfo_file) == 1392);
 static_assert(offsetof(kinfo_file, kf_type) == 4);
 static_assert(offsetof(kinfo_file, kf_fd) == 8);
 static_assert(offsetof(kinfo_file, kf_un.kf_file.kf_file_type) == 32);
+static_assert(offsetof(kinfo_file, kf_un.kf_file.kf_file_size) == 312);
+static_assert(offsetof(kinfo_file, kf_un.kf_file.kf_file_mode) == 328);
 static_assert(offsetof(kinfo_file, kf_un.kf_sock.kf_sock_domain0) == 36);
 static_assert(offsetof(kinfo_file, kf_un.kf_sock.kf_sock_type0) == 40);
 static_assert(offsetof(kinfo_file, kf_un.kf_sock.kf_sock_protocol0) == 44);

@@ -51,7 +51,8 @@ struct sockaddr_in {
 static_assert(sizeof(sockaddr_in) == 16);
 static_assert(offsetof(sockaddr_in, sin_addr) == 4);
 
-struct in6_addr {
+// FreeBSD's is a union with 32-bit members, hence its alignment.
+struct alignas(4) in6_addr {
     std::uint8_t s6_addr[16];
 };
 

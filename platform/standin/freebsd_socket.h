@@ -147,7 +147,7 @@ struct xinpcb {
     std::uint32_t inp_flowtype;
     std::int32_t inp_flags;
     std::int32_t inp_flags2;
-    std::uint32_t inp_rss_listen_bucket;
+    std::uint32_t inp_unused;
     std::int32_t in6p_cksum;
     std::int32_t inp_spare32[4];
     std::uint16_t in6p_hops;

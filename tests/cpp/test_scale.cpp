@@ -35,21 +35,29 @@ std::size_t entries(const char *dir) { return standin::list_numeric(dir).size();
 class ScaleTest : public StandinTest {};
 
 // The host's table may change between the listings: the measure must lie
-// within what it could have seen, plus the headroom.
+// within what it could have seen, plus the headroom. The process count
+// behind the whole table's measure covers every namespace, so only the
+// host's largest process number bounds it from above.
 TEST_F(ScaleTest, TableMeasuresLeaveRoomForFiveMoreRecords) {
     char task[64];
     std::snprintf(task, sizeof(task), "/proc/%d/task", getpid());
+    std::string pid_max;
+    ASSERT_TRUE(standin::read_file("/proc/sys/kernel/pid_max", pid_max, 64));
     struct case_t {
         std::vector<int> mib;
         const char *dir;
+        bool bounded_by_listing;
     };
-    for (const case_t &c : {case_t{{1, 14, 8, 0}, "/proc"}, case_t{{1, 14, 17, getpid()}, task}}) {
+    for (const case_t &c : {case_t{{1, 14, 8, 0}, "/proc", false},
+                            case_t{{1, 14, 17, getpid()}, task, true}}) {
         std::size_t before = entries(c.dir);
         std::size_t got = measure(c.mib);
         std::size_t after = entries(c.dir);
         EXPECT_EQ(got % rec, 0u);
         EXPECT_GE(got / rec, std::min(before, after) + headroom) << c.dir;
-        EXPECT_LE(got / rec, std::max(before, after) + headroom) << c.dir;
+        std::size_t most = c.bounded_by_listing ? std::max(before, after)
+                                                : std::strtoul(pid_max.c_str(), nullptr, 10);
+        EXPECT_LE(got / rec, most + headroom) << c.dir;
     }
 }
 
@@ -119,6 +127,48 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ReadFileTest,
                                            file_case{4097, 4096, false},
                                            file_case{100000, 1 << 20, true},
                                            file_case{(1 << 20) + 1, 1 << 20, false}));
+
+struct keys_case {
+    const char *name;
+    std::string text;
+    std::size_t least;  // the bytes read must reach past the wanted line
+};
+
+class ReadToKeysTest : public ::testing::TestWithParam<keys_case> {};
+
+// The read stops once every wanted line is whole, wherever the reads cut the
+// text; a key that is only a prefix of another line's is not its line.
+TEST_P(ReadToKeysTest, ReadsAsFarAsTheWantedLines) {
+    const keys_case c = GetParam();
+    char path[] = "/tmp/quarn-keys-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_NE(fd, -1);
+    ASSERT_EQ(write(fd, c.text.data(), c.text.size()), static_cast<ssize_t>(c.text.size()));
+    close(fd);
+    std::string out;
+    ASSERT_TRUE(standin::read_to_keys(path, out, {"pswpin", "nr_written"}));
+    unlink(path);
+    EXPECT_GE(out.size(), c.least) << c.name;
+    EXPECT_EQ(c.text.compare(0, out.size(), out), 0) << c.name;
+    EXPECT_EQ(standin::to_ull(standin::field(out, "pswpin")), 7u) << c.name;
+}
+
+const std::string filler = std::string(1500, 'x') + "\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ReadToKeysTest,
+    ::testing::Values(
+        keys_case{"first", "nr_written 3\npswpin 7\n" + filler, 22},
+        keys_case{"past-a-cut", filler + "nr_written 3\npswpin 7\n" + filler,
+                  filler.size() + 22},
+        keys_case{"prefix-trap", "pswpin_x 9\nnr_written 3\npswpin 7\n" + filler, 33},
+        keys_case{"missing-key", "pswpin 7\n" + filler + filler, 9 + 2 * filler.size()}),
+    [](const auto &info) {
+        std::string n = info.param.name;
+        for (char &ch : n)
+            ch = ch == '-' ? '_' : ch;
+        return n;
+    });
 
 // Many keys under one call name, each answered its own; another call name
 // with nothing injected answers live; a reset makes every call live again.

@@ -51,59 +51,6 @@ namespace {
 // The counters run at this many ticks a second.
 constexpr long freebsd_stathz = 128;
 
-// The number of a "dev.cpu.N." name and what follows; false when malformed.
-bool split_dev_cpu(const char *name, int &cpu, std::string_view &leaf) {
-    std::string_view n(name);
-    constexpr std::string_view prefix = "dev.cpu.";
-    if (n.substr(0, prefix.size()) != prefix)
-        return false;
-    n.remove_prefix(prefix.size());
-    std::size_t dot = n.find('.');
-    if (dot == 0 || dot == std::string_view::npos || dot > 7)
-        return false;
-    for (std::size_t i = 0; i < dot; i++)
-        if (n[i] < '0' || n[i] > '9')
-            return false;
-    auto r = std::from_chars(n.data(), n.data() + dot, cpu);
-    if (r.ec != std::errc())
-        return false;
-    leaf = n.substr(dot + 1);
-    return true;
-}
-
-// cpufreq reports kHz; FreeBSD MHz. Levels are listed fastest first, each
-// with its power in milliwatts, -1 where unknown as here.
-std::string freq_levels_text(const std::string &dir) {
-    std::string text;
-    std::vector<long long> khz;
-    if (read_piece((dir + "/scaling_available_frequencies").c_str(), text, 1 << 16)) {
-        std::string_view w[64];
-        std::size_t n = split_words(text, w, 64);
-        for (std::size_t i = 0; i < n; i++)
-            khz.push_back(to_ll(w[i], -1));
-    }
-    if (khz.empty()) {
-        // Drivers that pick their own steps offer only the range.
-        if (read_piece((dir + "/cpuinfo_max_freq").c_str(), text, 64))
-            khz.push_back(to_ll(text, -1));
-        if (read_piece((dir + "/cpuinfo_min_freq").c_str(), text, 64))
-            khz.push_back(to_ll(text, -1));
-    }
-    std::vector<long long> mhz;
-    for (long long k : khz)
-        if (k > 0)
-            mhz.push_back(k / 1000);
-    std::sort(mhz.begin(), mhz.end(), [](long long a, long long b) { return a > b; });
-    mhz.erase(std::unique(mhz.begin(), mhz.end()), mhz.end());
-    std::string out;
-    for (long long m : mhz) {
-        if (!out.empty())
-            out += ' ';
-        out += std::to_string(m) + "/-1";
-    }
-    return out;
-}
-
 }  // namespace
 
 // A host list such as "0-3,8,10-11"; numbers beyond max_cpus are dropped.
@@ -251,6 +198,59 @@ void append_cp_time(std::string &out, const host_ticks &t, long hz) {
 long host_hz() {
     long hz = ::sysconf(_SC_CLK_TCK);
     return hz > 0 ? hz : 100;
+}
+
+// The number of a "dev.cpu.N." name and what follows; false when malformed.
+bool split_dev_cpu(const char *name, int &cpu, std::string_view &leaf) {
+    std::string_view n(name);
+    constexpr std::string_view prefix = "dev.cpu.";
+    if (n.substr(0, prefix.size()) != prefix)
+        return false;
+    n.remove_prefix(prefix.size());
+    std::size_t dot = n.find('.');
+    if (dot == 0 || dot == std::string_view::npos || dot > 7)
+        return false;
+    for (std::size_t i = 0; i < dot; i++)
+        if (n[i] < '0' || n[i] > '9')
+            return false;
+    auto r = std::from_chars(n.data(), n.data() + dot, cpu);
+    if (r.ec != std::errc())
+        return false;
+    leaf = n.substr(dot + 1);
+    return true;
+}
+
+// cpufreq reports kHz; FreeBSD MHz. Levels are listed fastest first, each
+// with its power in milliwatts, -1 where unknown as here.
+std::string freq_levels_text(const std::string &dir) {
+    std::string text;
+    std::vector<long long> khz;
+    if (read_piece((dir + "/scaling_available_frequencies").c_str(), text, 1 << 16)) {
+        std::string_view w[64];
+        std::size_t n = split_words(text, w, 64);
+        for (std::size_t i = 0; i < n; i++)
+            khz.push_back(to_ll(w[i], -1));
+    }
+    if (khz.empty()) {
+        // Drivers that pick their own steps offer only the range.
+        if (read_piece((dir + "/cpuinfo_max_freq").c_str(), text, 64))
+            khz.push_back(to_ll(text, -1));
+        if (read_piece((dir + "/cpuinfo_min_freq").c_str(), text, 64))
+            khz.push_back(to_ll(text, -1));
+    }
+    std::vector<long long> mhz;
+    for (long long k : khz)
+        if (k > 0)
+            mhz.push_back(k / 1000);
+    std::sort(mhz.begin(), mhz.end(), [](long long a, long long b) { return a > b; });
+    mhz.erase(std::unique(mhz.begin(), mhz.end()), mhz.end());
+    std::string out;
+    for (long long m : mhz) {
+        if (!out.empty())
+            out += ' ';
+        out += std::to_string(m) + "/-1";
+    }
+    return out;
 }
 
 }  // namespace

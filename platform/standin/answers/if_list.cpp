@@ -82,11 +82,12 @@ int live_net_route(const int *mib, unsigned n, answer &a) {
         return err;
     if (int err = host_addrs(addrs); err != 0)
         return err;
-    for (const host_link &link : links) {
+    link_addrs by_link = addrs_by_link(links, addrs);
+    for (std::size_t i = 0; i < links.size(); i++) {
+        const host_link &link = links[i];
         append_ifinfo(a.out, link);
-        for (const host_addr &addr : addrs) {
-            if (addr.index != link.index)
-                continue;
+        for (std::size_t k = by_link.first[i]; k < by_link.first[i + 1]; k++) {
+            const host_addr &addr = addrs[by_link.order[k]];
             if (af != 0 && af != (addr.v6 ? bsd::af_inet6 : bsd::af_inet))
                 continue;
             append_newaddr(a.out, link, addr);

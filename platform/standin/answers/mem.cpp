@@ -64,11 +64,37 @@ unsigned long long wired_bytes(const meminfo &m) {
     return rest < total ? total - rest : 0;
 }
 
+// The live host's vmtotal from sysinfo(2): its one consumer reads the shared
+// counts, and sysinfo's shared memory is Shmem of /proc/meminfo, given
+// without the host writing out that whole text. Free memory comes along;
+// the other fields are 0. False under a made-up root, which has only files.
+bool vmtotal_quick(bsd::vmtotal &vt) {
+    if (!live_root())
+        return false;
+    int saved = errno;
+    struct sysinfo si;
+    bool ok = ::sysinfo(&si) == 0;
+    errno = saved;
+    if (!ok)
+        return false;
+    unsigned long long unit = si.mem_unit ? si.mem_unit : 1;
+    unsigned long long ps = static_cast<unsigned long long>(host_pagesize());
+    std::memset(&vt, 0, sizeof(vt));
+    vt.t_rmshr = si.sharedram * unit / ps;
+    vt.t_free = si.freeram * unit / ps;
+    return true;
+}
+
 }  // namespace
 
 int live_vmtotal(const int *, unsigned n, answer &a) {
     if (n != 2)
         return ENOENT;
+    bsd::vmtotal vt;
+    if (vmtotal_quick(vt)) {
+        append_record(a.out, vt);
+        return 0;
+    }
     meminfo m = read_meminfo();
     if (!m.ok)
         return EIO;
@@ -79,7 +105,6 @@ int live_vmtotal(const int *, unsigned n, answer &a) {
     auto threads = [](long long v) {
         return static_cast<std::int16_t>(v < 0 ? 0 : v > 32767 ? 32767 : v);
     };
-    bsd::vmtotal vt;
     std::memset(&vt, 0, sizeof(vt));
     vt.t_vm = pages("Committed_AS");
     vt.t_avm = vt.t_vm;
@@ -107,7 +132,7 @@ int live_vm_stats(const char *name, answer &a) {
         std::string text;
         if (leaf == "v_trap") {
             // Page faults, the traps the host does count.
-            if (!read_host("/proc/vmstat", text, false))
+            if (!read_to_keys(host_file("/proc/vmstat").c_str(), text, {"pgfault"}))
                 return EIO;
             append_u32(a.out, vmstat_value(text, "pgfault"));
             return 0;
@@ -133,17 +158,24 @@ int live_vm_stats(const char *name, answer &a) {
         leaf == "v_swappgsout" || leaf == "v_vnodein" || leaf == "v_vnodeout" ||
         leaf == "v_vnodepgsin" || leaf == "v_vnodepgsout") {
         std::string vmstat;
-        if (!read_host("/proc/vmstat", vmstat, false))
-            return EIO;
         bool in = leaf.ends_with("in");
-        unsigned long long swapped = vmstat_value(vmstat, in ? "pswpin" : "pswpout");
-        if (leaf.substr(0, 6) == "v_swap") {
+        bool swap = leaf.substr(0, 6) == "v_swap";
+        // The lines this answer needs, and none of those after them.
+        const char *swapped_key = in ? "pswpin" : "pswpout";
+        const char *paged_key = in ? "pgmajfault" : "nr_written";
+        host_file path("/proc/vmstat");
+        bool read = swap ? read_to_keys(path.c_str(), vmstat, {swapped_key})
+                         : read_to_keys(path.c_str(), vmstat, {swapped_key, paged_key});
+        if (!read)
+            return EIO;
+        unsigned long long swapped = vmstat_value(vmstat, swapped_key);
+        if (swap) {
             append_u32(a.out, swapped);
             return 0;
         }
         // File-backed pages: read in by major faults that were not swap-ins,
         // written back from the page cache less what went to swap.
-        unsigned long long paged = vmstat_value(vmstat, in ? "pgmajfault" : "nr_written");
+        unsigned long long paged = vmstat_value(vmstat, paged_key);
         append_u32(a.out, paged > swapped ? paged - swapped : 0);
         return 0;
     }

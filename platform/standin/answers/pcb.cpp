@@ -106,17 +106,24 @@ void fill_inpcb(const host_inet &s, int proto, int type, bsd::xinpcb &pcb) {
     pcb.inp_ip_p = static_cast<std::uint8_t>(proto);
 }
 
-int inet_list(int proto, std::string &out, bool measure, std::size_t room) {
+int inet_list(int proto, answer &a) {
     std::size_t rec = proto == bsd::ipproto_tcp ? sizeof(bsd::xtcpcb) : sizeof(bsd::xinpcb);
     std::vector<host_inet> socks;
     int err = host_inet_sockets(proto == bsd::ipproto_tcp ? IPPROTO_TCP : IPPROTO_UDP, socks,
-                                measure ? SIZE_MAX : records_to_overflow(sizeof(bsd::xinpgen), rec, room));
+                                a.measure ? SIZE_MAX
+                                          : records_to_overflow(sizeof(bsd::xinpgen), rec, a.room));
     if (err != 0)
         return err;
+    if (a.measure) {
+        // A count: no record is built for a measure.
+        a.measured_as(2 * sizeof(bsd::xinpgen) + (socks.size() + headroom(socks.size())) * rec);
+        return 0;
+    }
+    std::string &out = a.out;
     std::uint64_t gen = 0;
     for (const host_inet &s : socks)
         gen = s.inode > gen ? s.inode : gen;
-    out.reserve(2 * sizeof(bsd::xinpgen) + (socks.size() + headroom(socks.size())) * rec);
+    out.reserve(2 * sizeof(bsd::xinpgen) + socks.size() * rec);
     append_record(out, list_gen<bsd::xinpgen>(sizeof(bsd::xinpgen), socks.size(), gen));
     for (const host_inet &s : socks) {
         if (proto == bsd::ipproto_tcp) {
@@ -133,8 +140,6 @@ int inet_list(int proto, std::string &out, bool measure, std::size_t room) {
         }
     }
     append_record(out, list_gen<bsd::xinpgen>(sizeof(bsd::xinpgen), socks.size(), gen));
-    if (measure)
-        out.resize(out.size() + headroom(socks.size()) * rec);
     return 0;
 }
 
@@ -189,8 +194,9 @@ std::uint64_t object_kaddr(std::string_view target) {
 }
 
 // Appends one xfile per descriptor of a process, until out is past limit;
-// nothing when its descriptors cannot be read.
-void process_files(int pid, std::string &out, std::size_t limit) {
+// nothing when its descriptors cannot be read. With count, only counts
+// them: a measure reads no link.
+void process_files(int pid, std::string &out, std::size_t limit, std::size_t *count) {
     int dfd = ::open(host_file("/proc/%d/fd", pid).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd == -1)
         return;
@@ -199,15 +205,28 @@ void process_files(int pid, std::string &out, std::size_t limit) {
         ::close(dfd);
         return;
     }
+    // The descriptor folder belongs to the process's owner, as /proc/PID.
     struct stat st;
-    bsd::uid_t uid = ::stat(host_file("/proc/%d", pid).c_str(), &st) == 0 ? st.st_uid : 0;
+    bsd::uid_t uid = ::fstat(dfd, &st) == 0 ? st.st_uid : 0;
+    const std::size_t first = out.size();
     while (dirent *e = ::readdir(d.dir)) {
         if (out.size() > limit)
             break;
         if (e->d_name[0] < '0' || e->d_name[0] > '9')
             continue;
+        if (count != nullptr) {
+            ++*count;
+            continue;
+        }
         char target[256];
         ssize_t n = ::readlinkat(dfd, e->d_name, target, sizeof(target) - 1);
+        if (n < 0 && errno != ENOENT) {
+            // The host refuses this process's links (it checks the process,
+            // not the descriptor): the process is left out, and its other
+            // descriptors are not tried one by one.
+            out.resize(first);
+            return;
+        }
         if (n < 0)
             continue;  // closed meanwhile
         std::string_view t(target, static_cast<std::size_t>(n));
@@ -236,9 +255,9 @@ void process_files(int pid, std::string &out, std::size_t limit) {
 int live_pcblist(const char *name, answer &a) {
     std::string_view n(name);
     if (n == "net.inet.tcp.pcblist")
-        return inet_list(bsd::ipproto_tcp, a.out, a.measure, a.room);
+        return inet_list(bsd::ipproto_tcp, a);
     if (n == "net.inet.udp.pcblist")
-        return inet_list(bsd::ipproto_udp, a.out, a.measure, a.room);
+        return inet_list(bsd::ipproto_udp, a);
     if (n == "net.local.stream.pcblist")
         return unix_list(bsd::sock_stream, a.out, a.measure);
     if (n == "net.local.dgram.pcblist")
@@ -252,14 +271,15 @@ int live_kern_file(const char *name, answer &a) {
     if (std::string_view(name) != "kern.file")
         return ENOENT;
     std::size_t limit = a.measure ? SIZE_MAX : a.room;
+    std::size_t count = 0;
     for (int pid : list_numeric(host_file("/proc").c_str())) {
-        process_files(pid, a.out, limit);
+        process_files(pid, a.out, limit, a.measure ? &count : nullptr);
         if (a.out.size() > limit)
             break;  // cannot fit: the read fails with ENOMEM anyway
     }
     // FreeBSD's estimate: a tenth more, and some.
     if (a.measure)
-        a.out.resize(a.out.size() + (a.out.size() / sizeof(bsd::xfile) / 10 + 16) * sizeof(bsd::xfile));
+        a.measured_as((count + count / 10 + 16) * sizeof(bsd::xfile));
     return 0;
 }
 

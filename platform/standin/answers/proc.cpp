@@ -259,8 +259,20 @@ host_clock clock_now() {
     return {::sysconf(_SC_CLK_TCK), ::sysconf(_SC_PAGESIZE), boot};
 }
 
-bool fill_record(const char *dir, int pid, int tid, const host_clock &clk, bsd::kinfo_proc &kp,
-                 const std::string *thread_of) {
+bool fill_thread(int pid, int tid, const host_clock &clk, const std::string &pcomm,
+                 std::string &stat, bsd::kinfo_proc &kp) {
+    if (!read_piece(host_file("/proc/%d/task/%d/stat", pid, tid).c_str(), stat))
+        return false;
+    stat_info si;
+    if (!parse_stat(stat, si))
+        return false;
+    fill_from_stat(si, pid, tid, clk, kp);
+    if (!pcomm.empty())
+        copy_name(kp.ki_comm, sizeof(kp.ki_comm), pcomm);
+    return true;
+}
+
+bool fill_record(const char *dir, int pid, int tid, const host_clock &clk, bsd::kinfo_proc &kp) {
     std::string stat, status;
     if (!read_piece(host_file("%s/stat", dir).c_str(), stat))
         return false;
@@ -281,7 +293,7 @@ bool fill_record(const char *dir, int pid, int tid, const host_clock &clk, bsd::
         kp.ki_rusage.ru_inblock = static_cast<long>(to_ull(field(status, "read_bytes")) / 512);
         kp.ki_rusage.ru_oublock = static_cast<long>(to_ull(field(status, "write_bytes")) / 512);
     }
-    if (thread_of == nullptr && kp.ki_numthreads > 1) {
+    if (kp.ki_numthreads > 1) {
         char main_state = si.f[0].empty() ? 'S' : si.f[0][0];
         thread_sums sums = sum_threads(pid, main_state);
         kp.ki_stat = map_state(sums.state);
@@ -290,9 +302,6 @@ bool fill_record(const char *dir, int pid, int tid, const host_clock &clk, bsd::
         kp.ki_rusage.ru_nvcsw = sums.nvcsw;
         kp.ki_rusage.ru_nivcsw = sums.nivcsw;
     }
-    // A thread record carries the process's name in ki_comm.
-    if (thread_of != nullptr && !thread_of->empty())
-        copy_name(kp.ki_comm, sizeof(kp.ki_comm), *thread_of);
     return true;
 }
 

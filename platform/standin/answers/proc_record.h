@@ -19,11 +19,15 @@ struct host_clock {
 // same instant, and no lookup pays for a read of /proc/stat.
 host_clock clock_now();
 
-// Fills kp from dir (/proc/PID or /proc/PID/task/TID); false when the
-// process is gone. A TID is not a process: pid must be the thread group.
-// thread_of: for a thread record, the process's name (it goes in ki_comm);
-// null for the record of the whole process.
-bool fill_record(const char *dir, int pid, int tid, const host_clock &clk, bsd::kinfo_proc &kp,
-                 const std::string *thread_of = nullptr);
+// Fills kp from /proc/PID; false when the process is gone. A TID is not a
+// process: pid must be the thread group.
+bool fill_record(const char *dir, int pid, int tid, const host_clock &clk, bsd::kinfo_proc &kp);
+
+// A thread record: what the thread's stat gives, and the process's name in
+// ki_comm. Its one consumer, the thread list, reads the thread ID and times,
+// so no thread's status or io is read; false when the thread is gone. stat
+// is the caller's buffer, kept across threads.
+bool fill_thread(int pid, int tid, const host_clock &clk, const std::string &pcomm,
+                 std::string &stat, bsd::kinfo_proc &kp);
 
 }  // namespace standin

@@ -1,5 +1,6 @@
 // The process tables of kern.proc: one process, its threads, every process
 // or every thread, in FreeBSD's kinfo_proc layout; and kern.argmax.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -36,13 +37,12 @@ bool append_threads(int pid, const host_clock &clk, std::string &out, std::size_
         pcomm.back() == '\n')
         pcomm.pop_back();
     bool any = false;
+    std::string stat;
     for (int tid : tids) {
         if (out.size() > room)
             break;
-        char tdir[64];
-        std::snprintf(tdir, sizeof(tdir), "/proc/%d/task/%d", pid, tid);
         bsd::kinfo_proc kp;
-        if (fill_record(tdir, pid, tid, clk, kp, &pcomm)) {
+        if (fill_thread(pid, tid, clk, pcomm, stat, kp)) {
             append_record(out, kp);
             any = true;
         }
@@ -54,6 +54,21 @@ bool append_threads(int pid, const host_clock &clk, std::string &out, std::size_
 // records, so a table that grows a little between measure and read still
 // fits the buffer.
 constexpr std::size_t headroom = 5;
+
+// The number of processes for a measure of the whole table, without listing
+// /proc: the host gives its root as many links as there are processes (of
+// every namespace, as FreeBSD counts a jail's table) plus its fixed
+// entries. Any other tree, or a count past the host's largest process
+// number, is listed.
+constexpr unsigned long most_processes = 4194304;
+
+std::size_t process_count() {
+    struct stat st;
+    if (!host_rooted() && ::stat("/proc", &st) == 0 && st.st_nlink > 2 &&
+        st.st_nlink <= most_processes)
+        return static_cast<std::size_t>(st.st_nlink);
+    return list_numeric(host_file("/proc").c_str()).size();
+}
 
 std::size_t thread_count(int pid) {
     return list_numeric(host_file("/proc/%d/task", pid).c_str()).size();
@@ -74,7 +89,7 @@ int pid_records(int pid, bool threads, answer &a) {
     // Records past what the caller's buffer holds cannot be delivered: the
     // build stops at the first one beyond it, which makes the read ENOMEM.
     if (threads)
-        return append_threads(pid, clk, a.out, a.room) ? 0 : ESRCH;
+        return is_process(pid) && append_threads(pid, clk, a.out, a.room) ? 0 : ESRCH;
     char dir[64];
     std::snprintf(dir, sizeof(dir), "/proc/%d", pid);
     bsd::kinfo_proc kp;
@@ -89,14 +104,15 @@ int pid_records(int pid, bool threads, answer &a) {
 int table_records(bool threads, answer &a) {
     constexpr std::size_t rec = sizeof(bsd::kinfo_proc);
     std::size_t room = a.room;
+    if (a.measure && !threads) {
+        a.measured_as((process_count() + headroom) * rec);
+        return 0;
+    }
     std::vector<int> pids = list_numeric(host_file("/proc").c_str());
     if (a.measure) {
-        std::size_t count = pids.size();
-        if (threads) {
-            count = 0;
-            for (int pid : pids)
-                count += thread_count(pid);
-        }
+        std::size_t count = 0;
+        for (int pid : pids)
+            count += thread_count(pid);
         a.measured_as((count + headroom) * rec);
         return 0;
     }

@@ -1,15 +1,19 @@
 // getfsstat: the host's mount table as FreeBSD statfs records.
 //
-// The table is /proc/self/mountinfo, parsed by libmount (which undoes its
-// octal escapes). Mount options with a FreeBSD flag become that flag. In
+// The table is /proc/self/mountinfo, read whole and parsed here in one
+// pass (undoing its octal escapes). Mount options with a FreeBSD flag become that flag. In
 // MNT_NOWAIT mode no file system is asked anything, so a hung one (a dead
 // network server) never blocks the call; the sizes are then left 0. See
 // docs/standin.md.
-#include <libmount.h>
+#include <fcntl.h>
 #include <sys/statfs.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdio>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -17,6 +21,8 @@
 
 #include "standin/freebsd.h"
 #include "standin/host/files.h"
+#include "standin/host/mountinfo.h"
+#include "standin/host/owners.h"
 #include "standin/inject/inject.h"
 #include "standin/calls/call.h"
 
@@ -43,26 +49,13 @@ const option_flag fs_flags[] = {
 };
 
 template <std::size_t N>
-std::uint64_t flags_of(const char *options, const option_flag (&table)[N]) {
+std::uint64_t flags_of(std::string_view options, const option_flag (&table)[N]) {
     std::uint64_t flags = 0;
-    if (options == nullptr)
-        return 0;
     for (const option_flag &o : table) {
-        if (mnt_optstr_get_option(options, o.option, nullptr, nullptr) == 0)
+        if (has_option(options, o.option))
             flags |= o.flag;
     }
     return flags;
-}
-
-// Copies text into a FreeBSD name field, cut to fit and always terminated.
-template <std::size_t N> void set_name(char (&field)[N], const char *text) {
-    if (text == nullptr)
-        return;
-    std::size_t n = std::strlen(text);
-    if (n >= N)
-        n = N - 1;
-    std::memcpy(field, text, n);
-    field[n] = '\0';
 }
 
 // Sizes from the file system itself; false when it cannot answer, so the
@@ -83,53 +76,158 @@ bool fill_sizes(bsd::statfs &rec) {
     return true;
 }
 
-void fill_record(libmnt_fs *fs, bsd::statfs &rec) {
+void fill_record(const mountinfo_line &m, bsd::statfs &rec) {
     std::memset(&rec, 0, sizeof(rec));
     rec.f_version = STATFS_VERSION;
-    rec.f_flags = flags_of(mnt_fs_get_vfs_options(fs), mount_flags) |
-                  flags_of(mnt_fs_get_fs_options(fs), fs_flags);
-    const char *target = mnt_fs_get_target(fs);
-    if (target != nullptr && std::strcmp(target, "/") == 0)
+    rec.f_flags = flags_of(m.mount_opts, mount_flags) | flags_of(m.super_opts, fs_flags);
+    unescape_field(m.fstype, rec.f_fstypename, sizeof(rec.f_fstypename));
+    unescape_field(m.source, rec.f_mntfromname, sizeof(rec.f_mntfromname));
+    unescape_field(m.target, rec.f_mntonname, sizeof(rec.f_mntonname));
+    if (std::strcmp(rec.f_mntonname, "/") == 0)
         rec.f_flags |= MNT_ROOTFS;
-    set_name(rec.f_fstypename, mnt_fs_get_fstype(fs));
-    set_name(rec.f_mntfromname, mnt_fs_get_source(fs));
-    set_name(rec.f_mntonname, target);
 }
 
-// Returns the number of records, or -1 with errno.
-int live_getfsstat(bsd::statfs *buf, long bufsize, int mode) {
-    static std::once_flag debug_once;
-    // libmount sets up its debug mask on first use; once, not from racing threads.
-    std::call_once(debug_once, [] { mnt_init_debug(0); });
-    libmnt_table *tb = mnt_new_table();
-    if (tb == nullptr) {
-        errno = ENOMEM;
-        return -1;
+// The lines of the mount table as it is read, in large reads. The host
+// formats the table as it is read, so a read that stops early (a buffer
+// full of records) leaves it the rest to write. A table past the limit is
+// refused rather than taken cut.
+class table_lines {
+  public:
+    explicit table_lines(const char *path) : fd_(::open(path, O_RDONLY | O_CLOEXEC)) {
+        err_ = fd_.fd == -1 ? errno : 0;
     }
-    int rc = mnt_table_parse_file(tb, host_file("/proc/self/mountinfo").c_str());
-    if (rc != 0) {
-        mnt_unref_table(tb);
-        errno = rc < 0 ? -rc : EIO;
-        return -1;
-    }
-    int count = 0;
-    if (buf == nullptr) {
-        count = mnt_table_get_nents(tb);
-    } else {
-        long room = bufsize / record_size;
-        libmnt_iter *it = mnt_new_iter(MNT_ITER_FORWARD);
-        libmnt_fs *fs = nullptr;
-        while (it != nullptr && count < room && mnt_table_next_fs(tb, it, &fs) == 0) {
-            bsd::statfs &rec = buf[count];
-            fill_record(fs, rec);
-            if (mode != MNT_NOWAIT && !fill_sizes(rec))
-                continue;
-            count++;
+
+    // The next line, without its newline; false at the end or on a failed
+    // read (error() then holds its errno).
+    bool next(std::string_view &line) {
+        for (;;) {
+            std::size_t eol = std::string_view(buf_).substr(start_, used_ - start_).find('\n');
+            if (eol != std::string_view::npos) {
+                line = std::string_view(buf_).substr(start_, eol);
+                start_ += eol + 1;
+                return true;
+            }
+            if (err_ != 0 || done_)
+                return false;
+            if (!fill()) {
+                // A last line without its newline is a line too.
+                if (err_ != 0 || start_ == used_)
+                    return false;
+                line = std::string_view(buf_).substr(start_, used_ - start_);
+                start_ = used_;
+                return true;
+            }
         }
-        mnt_free_iter(it);
     }
-    mnt_unref_table(tb);
-    return count;
+
+    int error() const { return err_; }
+
+  private:
+    static constexpr std::size_t limit = std::size_t(1) << 28;
+    static constexpr std::size_t chunk = 262144;
+
+    // Reads more behind what is held; false at the end or on a failure.
+    bool fill() {
+        // What is left of the held text moves to the front first.
+        buf_.erase(0, start_);
+        used_ -= start_;
+        start_ = 0;
+        if (buf_.size() - used_ < chunk)
+            buf_.resize(used_ + chunk);
+        for (;;) {
+            ssize_t n = ::read(fd_.fd, buf_.data() + used_, buf_.size() - used_);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                err_ = n < 0 ? errno : 0;
+                done_ = true;
+                return false;
+            }
+            used_ += static_cast<std::size_t>(n);
+            total_ += static_cast<std::size_t>(n);
+            if (total_ > limit) {
+                err_ = EIO;
+                return false;
+            }
+            return true;
+        }
+    }
+
+    fd_owner fd_;
+    std::string buf_;
+    std::size_t start_ = 0, used_ = 0, total_ = 0;
+    int err_;
+    bool done_ = false;
+};
+
+// The number of mounts the caller sees, from the host's listing of mount
+// IDs (listmount(2), Linux 6.8 on), which writes out no table; -1 where the
+// host has no such call, under a made-up root, or when the listing does not
+// move on. Its mounts are the mount table's: those reachable from the
+// caller's root.
+long listed_mounts() {
+    if (host_rooted())
+        return -1;
+    constexpr long sys_listmount = 458;  // one number on every architecture
+    constexpr std::uint64_t lsmt_root = ~std::uint64_t(0);
+    struct {
+        std::uint32_t size, spare;
+        std::uint64_t mnt_id, param;
+    } req;
+    std::uint64_t ids[1024];
+    constexpr long batch = sizeof(ids) / sizeof(ids[0]);
+    int saved = errno;
+    long total = 0;
+    std::uint64_t after = 0;
+    for (int round = 0; round < 65536; round++) {
+        req = {24, 0, lsmt_root, after};
+        long n = ::syscall(sys_listmount, &req, ids, batch, 0);
+        if (n < 0 || n > batch)
+            break;
+        total += n;
+        if (n < batch) {
+            errno = saved;
+            return total;
+        }
+        if (ids[n - 1] <= after)
+            break;
+        after = ids[n - 1];
+    }
+    errno = saved;
+    return -1;
+}
+
+// Returns the number of records, or -1 with errno. A measure is the listed
+// mounts, or else counts the table's lines, one per mount, without parsing
+// them; a read parses each
+// line once, in place, skipping any that is no mount, and reads no line
+// past a full buffer.
+int live_getfsstat(bsd::statfs *buf, long bufsize, int mode) {
+    if (long listed = buf == nullptr ? listed_mounts() : -1; listed >= 0)
+        return listed > INT_MAX ? INT_MAX : static_cast<int>(listed);
+    table_lines table(host_file("/proc/self/mountinfo").c_str());
+    long room = buf == nullptr ? LONG_MAX : bufsize / record_size;
+    long count = 0;
+    std::string_view line;
+    while (count < room && table.next(line)) {
+        if (buf == nullptr) {
+            count++;
+            continue;
+        }
+        mountinfo_line m;
+        if (!split_mountinfo(line, m))
+            continue;
+        bsd::statfs &rec = buf[count];
+        fill_record(m, rec);
+        if (mode != MNT_NOWAIT && !fill_sizes(rec))
+            continue;
+        count++;
+    }
+    if (table.error() != 0) {
+        errno = table.error();
+        return -1;
+    }
+    return count > INT_MAX ? INT_MAX : static_cast<int>(count);
 }
 
 // An injected answer: the records as bytes; a value claims the count.

@@ -85,7 +85,9 @@ int live_entries(std::vector<entry> &out) {
         return err;
     if (int err = host_addrs(addrs); err != 0)
         return err;
-    for (const host_link &link : links) {
+    link_addrs by_link = addrs_by_link(links, addrs);
+    for (std::size_t i = 0; i < links.size(); i++) {
+        const host_link &link = links[i];
         unsigned flags = bsd_if_flags(link.flags);
         entry le;
         le.name = link.name;
@@ -94,9 +96,8 @@ int live_entries(std::vector<entry> &out) {
         bsd::if_data d = bsd_if_data(link);
         le.data.assign(reinterpret_cast<const char *>(&d), sizeof(d));
         out.push_back(std::move(le));
-        for (const host_addr &a : addrs) {
-            if (a.index != link.index)
-                continue;
+        for (std::size_t k = by_link.first[i]; k < by_link.first[i + 1]; k++) {
+            const host_addr &a = addrs[by_link.order[k]];
             entry ae;
             ae.name = link.name;
             ae.flags = flags;

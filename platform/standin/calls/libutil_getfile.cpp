@@ -27,13 +27,6 @@
 namespace standin {
 namespace {
 
-// The host's linux O_* bits of fdinfo's flags, as FreeBSD's KF_FLAG_*.
-constexpr unsigned long linux_o_append = 02000;
-constexpr unsigned long linux_o_nonblock = 04000;
-constexpr unsigned long linux_o_dsync = 010000;
-constexpr unsigned long linux_fasync = 020000;
-constexpr unsigned long linux_o_direct = 040000;
-
 // Descriptors whose link names no file, by the start of the link's text.
 struct anon_kind {
     std::string_view prefix;
@@ -78,6 +71,8 @@ void set_vnode(bsd::kinfo_file &kf, const struct stat &st, std::string_view path
     kf.kf_un.kf_file.kf_file_fileid = st.st_ino;
     kf.kf_un.kf_file.kf_file_size = static_cast<std::uint64_t>(st.st_size);
     kf.kf_un.kf_file.kf_file_rdev = st.st_rdev;
+    kf.kf_un.kf_file.kf_file_nlink = st.st_nlink;
+    kf.kf_un.kf_file.kf_file_mode = static_cast<std::uint16_t>(st.st_mode);
     kf.kf_status = KF_ATTR_VALID;
     // A file that has lost its last name cannot be named, as on FreeBSD.
     if (st.st_nlink == 0 && path.ends_with(deleted_suffix))
@@ -116,35 +111,11 @@ void set_socket_kind(bsd::kinfo_file &kf, int pid, const char *name) {
     }
 }
 
-// Offset and status flags from /proc/PID/fdinfo/N, whose first lines are
-// "pos:" and "flags:" (octal); the rest may be long and is not read.
-void read_fdinfo(int infodir, const char *name, bsd::kinfo_file &kf) {
-    fd_owner fd(::openat(infodir, name, O_RDONLY | O_CLOEXEC));
-    if (fd.fd < 0)
-        return;
-    char buf[256];
-    ssize_t n = ::read(fd.fd, buf, sizeof(buf) - 1);
-    if (n <= 0)
-        return;
-    std::string_view text(buf, static_cast<std::size_t>(n));
-    kf.kf_offset = to_ll(field(text, "pos"));
-    std::string_view f = field(text, "flags");
-    unsigned long flags = 0;
-    for (std::size_t i = 0; i < f.size() && f[i] >= '0' && f[i] <= '7' && i < 22; i++)
-        flags = flags * 8 + static_cast<unsigned long>(f[i] - '0');
-    unsigned mode = flags & 3;
-    kf.kf_flags = (mode == 0 || mode == 2 ? KF_FLAG_READ : 0) |
-                  (mode == 1 || mode == 2 ? KF_FLAG_WRITE : 0) |
-                  (flags & linux_o_append ? KF_FLAG_APPEND : 0) |
-                  (flags & linux_o_nonblock ? KF_FLAG_NONBLOCK : 0) |
-                  (flags & linux_o_dsync ? KF_FLAG_FSYNC : 0) |
-                  (flags & linux_fasync ? KF_FLAG_ASYNC : 0) |
-                  (flags & linux_o_direct ? KF_FLAG_DIRECT : 0);
-}
-
 // The tty index of a pseudo-terminal master, from its fdinfo; -1 if none.
-long tty_index(int infodir, const char *name) {
-    fd_owner fd(::openat(infodir, name, O_RDONLY | O_CLOEXEC));
+long tty_index(int procdir, const char *name) {
+    char info[32];
+    std::snprintf(info, sizeof(info), "fdinfo/%s", name);
+    fd_owner fd(::openat(procdir, info, O_RDONLY | O_CLOEXEC));
     if (fd.fd < 0)
         return -1;
     char buf[512];
@@ -157,10 +128,13 @@ long tty_index(int infodir, const char *name) {
 
 enum fill_result { filled, gone, refused };
 
-// Fills kf for the descriptor link dir/name: gone when the link has gone
+// Fills kf for the descriptor link dir/name (procdir: /proc/PID, for a
+// descriptor's fdinfo; -1 for a pseudo-entry): gone when the link has gone
 // (the descriptor was closed meanwhile), refused (errno set) when the host
 // will not show it, which makes the whole table a refusal as FreeBSD's is.
-fill_result fill_entry(int pid, int dir, int infodir, const char *name, int fd,
+// The offset and status flags are left 0: no consumer reads them, and an
+// fdinfo read would cost more than the rest of the entry.
+fill_result fill_entry(int pid, int dir, int procdir, const char *name, int fd,
                        bsd::kinfo_file &kf) {
     char target[PATH_MAX + 1];
     ssize_t len = ::readlinkat(dir, name, target, sizeof(target) - 1);
@@ -175,9 +149,7 @@ fill_result fill_entry(int pid, int dir, int infodir, const char *name, int fd,
     std::string_view link(target, static_cast<std::size_t>(len));
     kf.kf_structsize = sizeof(bsd::kinfo_file);
     kf.kf_fd = fd;
-    if (infodir >= 0)
-        read_fdinfo(infodir, name, kf);
-    else
+    if (procdir < 0)
         kf.kf_flags = fd == KF_FD_TYPE_CTTY ? KF_FLAG_READ | KF_FLAG_WRITE : KF_FLAG_READ;
 
     if (link.starts_with("socket:[")) {
@@ -215,7 +187,7 @@ fill_result fill_entry(int pid, int dir, int infodir, const char *name, int fd,
     }
     long index;
     if (S_ISCHR(st.st_mode) && (link == "/dev/ptmx" || link == "/dev/pts/ptmx") &&
-        infodir >= 0 && (index = tty_index(infodir, name)) >= 0) {
+        procdir >= 0 && (index = tty_index(procdir, name)) >= 0) {
         // A pseudo-terminal master is a terminal descriptor, named by its tty.
         kf.kf_type = KF_TYPE_PTS;
         std::snprintf(kf.kf_path, sizeof(kf.kf_path), "pts/%ld", index);
@@ -308,14 +280,12 @@ bsd::kinfo_file *live_getfile(int pid, int *cntp) {
         ::close(fd);
         return fail<bsd::kinfo_file>(err);
     }
-    fd_owner infodir(::openat(procdir.fd, "fdinfo", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    int own[3] = {-1, -1, -1};
+    int own[2] = {-1, -1};
     if (pid == ::getpid()) {
         own[0] = procdir.fd;
         own[1] = ::dirfd(fddir.dir);
-        own[2] = infodir.fd;
     }
-    std::vector<int> fds = descriptors(fddir.dir, own, 3);
+    std::vector<int> fds = descriptors(fddir.dir, own, 2);
 
     entry_array<bsd::kinfo_file> table;
     // FreeBSD's order: the text, the terminal, the working and root directory.
@@ -348,7 +318,7 @@ bsd::kinfo_file *live_getfile(int pid, int *cntp) {
         bsd::kinfo_file *kf = table.add();
         if (kf == nullptr)
             return fail<bsd::kinfo_file>(ENOMEM);
-        fill_result r = fill_entry(pid, dir, infodir.fd, name, n, *kf);
+        fill_result r = fill_entry(pid, dir, procdir.fd, name, n, *kf);
         if (r == refused)
             return fail<bsd::kinfo_file>(errno);
         if (r == gone)

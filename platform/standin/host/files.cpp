@@ -77,6 +77,49 @@ bool read_piece(const char *path, std::string &out, std::size_t limit) {
     return read_whole(path, out, limit, true);
 }
 
+// Whether text holds a whole line "key ..." (ended by its newline).
+static bool has_line(std::string_view text, std::string_view key) {
+    for (std::size_t at = 0; (at = text.find(key, at)) != std::string_view::npos; at++) {
+        bool starts = at == 0 || text[at - 1] == '\n';
+        std::size_t end = at + key.size();
+        if (starts && end < text.size() && (text[end] == ' ' || text[end] == '\t'))
+            return text.find('\n', end) != std::string_view::npos;
+    }
+    return false;
+}
+
+bool read_to_keys(const char *path, std::string &out, std::initializer_list<std::string_view> keys,
+                  std::size_t limit) {
+    int saved = errno;
+    out.clear();
+    fd_owner fd(::open(path, O_RDONLY | O_CLOEXEC));
+    bool ok = fd.fd != -1;
+    char chunk[1024];
+    while (ok) {
+        ssize_t n = ::read(fd.fd, chunk, sizeof(chunk));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        out.append(chunk, static_cast<std::size_t>(n));
+        if (out.size() > limit) {
+            ok = false;
+            break;
+        }
+        bool all = true;
+        for (std::string_view k : keys)
+            all = all && has_line(out, k);
+        if (all)
+            break;
+    }
+    if (!ok)
+        out.clear();
+    errno = saved;
+    return ok;
+}
+
 std::string_view field(std::string_view text, std::string_view key) {
     std::string_view value;
     for_each_line(text, [&](std::string_view line) {

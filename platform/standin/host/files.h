@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,13 @@ bool read_file(const char *path, std::string &out, std::size_t limit = 1 << 22);
 // (/proc/PID/stat, status and io, /proc/meminfo, /sys attributes), so a
 // read that comes back short has reached its end.
 bool read_piece(const char *path, std::string &out, std::size_t limit = 1 << 20);
+
+// Reads a file the host writes line by line as it is read (/proc/vmstat)
+// only as far as a whole "key value" line of each key: the host then formats
+// no line past the last one wanted. A key the file lacks has the whole file
+// read. False when it cannot be read or runs past limit.
+bool read_to_keys(const char *path, std::string &out, std::initializer_list<std::string_view> keys,
+                  std::size_t limit = 1 << 20);
 
 // The blanks of the host's text files (no locale involved).
 inline bool is_blank(char c) {

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <unordered_map>
 
 namespace standin {
 namespace {
@@ -177,6 +178,35 @@ int host_links(std::vector<host_link> &out, int index) {
 int host_addrs(std::vector<host_addr> &out) {
     out.clear();
     return dump("route.addr", RTM_GETADDR, sizeof(ifaddrmsg), addr_msg, &out);
+}
+
+link_addrs addrs_by_link(const std::vector<host_link> &links,
+                         const std::vector<host_addr> &addrs) {
+    std::unordered_map<int, std::size_t> at;  // link index to its place
+    at.reserve(links.size());
+    for (std::size_t i = 0; i < links.size(); i++)
+        at.emplace(links[i].index, i);
+    // Count each link's addresses, make the counts starts, then place each
+    // address at its link's next slot: host order within every link.
+    link_addrs la;
+    la.first.assign(links.size() + 1, 0);
+    std::vector<std::size_t> owner(addrs.size(), links.size());
+    for (std::size_t k = 0; k < addrs.size(); k++) {
+        auto it = at.find(addrs[k].index);
+        if (it == at.end())
+            continue;
+        owner[k] = it->second;
+        la.first[it->second + 1]++;
+    }
+    for (std::size_t i = 0; i < links.size(); i++)
+        la.first[i + 1] += la.first[i];
+    la.order.resize(la.first[links.size()]);
+    std::vector<std::size_t> next(la.first.begin(), la.first.end() - 1);
+    for (std::size_t k = 0; k < addrs.size(); k++) {
+        if (owner[k] != links.size())
+            la.order[next[owner[k]]++] = k;
+    }
+    return la;
 }
 
 int host_if_flags(int fd, const char *name, unsigned &flags) {

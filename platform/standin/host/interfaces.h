@@ -56,6 +56,17 @@ int host_links(std::vector<host_link> &out, int index = 0);
 // Every address, in the host's order; errno value or 0.
 int host_addrs(std::vector<host_addr> &out);
 
+// The addresses of each link, so that laying links and addresses out is one
+// pass over each: link i's addresses are addrs[order[k]] for k from
+// first[i] to first[i + 1], in the host's order. An address of no listed
+// link is in none.
+struct link_addrs {
+    std::vector<std::size_t> first;
+    std::vector<std::size_t> order;
+};
+link_addrs addrs_by_link(const std::vector<host_link> &links,
+                         const std::vector<host_addr> &addrs);
+
 // The link settings of an interface (ethtool). speed in Mbit/s, 0 unknown;
 // duplex 1 full, 0 half, -1 unknown; port the host's PORT_* number.
 struct host_media {
