@@ -79,8 +79,9 @@ def leave_errno(err):
 
 
 class HostTree:
-    """Files of a made-up host under root: tree(path, data) writes one (text
-    or bytes), tree.link(path, target) makes a symbolic link."""
+    """Files of a made-up host under root: tree.put(path, data), or
+    tree(path, data), writes one (text or bytes); tree.link(path, target)
+    makes a symbolic link."""
 
     def __init__(self, root):
         self.root = root
@@ -90,8 +91,10 @@ class HostTree:
         p.parent.mkdir(parents=True, exist_ok=True)
         return p
 
-    def __call__(self, path, data):
+    def put(self, path, data):
         self._place(path).write_bytes(data if isinstance(data, bytes) else data.encode())
+
+    __call__ = put
 
     def link(self, path, target):
         os.symlink(target, self._place(path))

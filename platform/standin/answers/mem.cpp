@@ -28,18 +28,24 @@ struct meminfo {
     }
 };
 
+// The live host's sysinfo(2), errno left alone; false under a made-up root,
+// which has only its files.
+bool live_sysinfo(struct sysinfo &si) {
+    if (!live_root())
+        return false;
+    int saved = errno;
+    bool ok = ::sysinfo(&si) == 0;
+    errno = saved;
+    return ok;
+}
+
 // MemTotal, MemFree and Buffers of /proc/meminfo are the figures sysinfo(2)
 // reports too, without the host writing out the whole text; false for other
 // keys and under a made-up root, which has only its files.
 bool meminfo_quick(std::string_view key, unsigned long long &bytes) {
     bool total = key == "MemTotal", free = key == "MemFree", buffers = key == "Buffers";
-    if (!(total || free || buffers) || !live_root())
-        return false;
-    int saved = errno;
     struct sysinfo si;
-    bool ok = ::sysinfo(&si) == 0;
-    errno = saved;
-    if (!ok)
+    if (!(total || free || buffers) || !live_sysinfo(si))
         return false;
     unsigned long long unit = si.mem_unit ? si.mem_unit : 1;
     bytes = (total ? si.totalram : free ? si.freeram : si.bufferram) * unit;
@@ -69,13 +75,8 @@ unsigned long long wired_bytes(const meminfo &m) {
 // without the host writing out that whole text. Free memory comes along;
 // the other fields are 0. False under a made-up root, which has only files.
 bool vmtotal_quick(bsd::vmtotal &vt) {
-    if (!live_root())
-        return false;
-    int saved = errno;
     struct sysinfo si;
-    bool ok = ::sysinfo(&si) == 0;
-    errno = saved;
-    if (!ok)
+    if (!live_sysinfo(si))
         return false;
     unsigned long long unit = si.mem_unit ? si.mem_unit : 1;
     unsigned long long ps = static_cast<unsigned long long>(host_pagesize());
