@@ -20,9 +20,11 @@ ARGS ?=
 
 # build/py3.X for each interpreter; build/asan-py3.X under sanitizers.
 ver = $$($(1) -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+# " (first build: ...)" when build folder $(1) has never been configured.
+first = $$([ -f $(1)/CMakeCache.txt ] || echo " (first build: a minute or two)")
 need_python = @[ -n "$(PY)" ] || { echo "no CPython 3.12 or newer found; set PYTHON=..." >&2; exit 1; }
 
-.PHONY: all build run test check bench clean cross
+.PHONY: all build run record test check bench clean cross
 
 all: build
 
@@ -30,22 +32,34 @@ build:
 	$(need_python)
 	@tools/deps.sh build $(PYTHONS)
 	@set -e; for py in $(PYTHONS); do \
-	  v=$(call ver,$$py); \
-	  cmake -S . -B build/py$$v -DPython3_EXECUTABLE=$$py >/dev/null; \
-	  cmake --build build/py$$v -j $(JOBS) -- --no-print-directory; \
+	  v=$(call ver,$$py); b=build/py$$v; \
+	  tools/step.sh $$b.log "building the module and its tests for Python $$v$(call first,$$b)" \
+	    sh -c "cmake -S . -B $$b -DPython3_EXECUTABLE=$$py && cmake --build $$b -j $(JOBS)"; \
 	done
 
 # Builds the module for the one interpreter it runs under, without the test
-# hooks (build/run-py3.X), and prints only the report; the build's output
-# only when the build fails.
+# hooks (build/run-py3.X), saying so in a line or two, and prints the
+# report; the build's output only when the build fails.
 run:
 	$(need_python)
 	@tools/deps.sh build $(PY)
-	@v=$(call ver,$(PY)); b=build/run-py$$v; mkdir -p build; \
-	{ { [ -f $$b/Makefile ] || cmake -S . -B $$b -DPython3_EXECUTABLE=$(PY) -DQUARN_TESTS=OFF; } && \
+	@v=$(call ver,$(PY)); b=build/run-py$$v; \
+	tools/step.sh build/run.log "building the module for Python $$v$(call first,$$b)" \
+	  sh -c "{ [ -f $$b/Makefile ] || cmake -S . -B $$b -DPython3_EXECUTABLE=$(PY) -DQUARN_TESTS=OFF; } && \
+	    cmake --build $$b -j $(JOBS) --target _quarn_bsd" && \
+	PYTHONPATH=$$b $(PY) tools/snapshot.py $(ARGS)
+
+# Records this machine into OUT (make record OUT=FILE, ARGS="--raw" to keep
+# everything); docs/recording.md.
+record:
+	$(need_python)
+	@[ -n "$(OUT)" ] || { echo "make record OUT=FILE" >&2; exit 1; }
+	@tools/deps.sh build $(PY)
+	@v=$(call ver,$(PY)); b=build/py$$v; mkdir -p build; \
+	{ { [ -f $$b/Makefile ] || cmake -S . -B $$b -DPython3_EXECUTABLE=$(PY); } && \
 	  cmake --build $$b -j $(JOBS) --target _quarn_bsd; } >build/run.log 2>&1 || \
 	  { cat build/run.log; exit 1; }; \
-	PYTHONPATH=$$b $(PY) tools/snapshot.py $(ARGS)
+	PYTHONPATH=$$b:tools $(PY) -m quarn_record $(OUT) $(ARGS)
 
 test:
 	$(need_python)
@@ -55,12 +69,11 @@ test:
 	@tools/pyright.sh check
 	@set -e; for py in $(PYTHONS); do \
 	  v=$(call ver,$$py); \
-	  echo "== C++ suites, Python $$v"; \
+	  echo "C++ suites, Python $$v"; \
 	  if [ -x build/py$$v/quarn_cpp_tests ]; then build/py$$v/quarn_cpp_tests --gtest_brief=1; \
 	  else echo "skipped: the C++ suites test the stand-in, which a native build has not"; fi; \
-	  echo "== Python suites, Python $$v"; \
-	  PYTHONPATH=build/py$$v:$(DIST) $$py -m pytest -q -p no:cacheprovider tests; \
 	done
+	@DIST=$(DIST) tools/suites.sh $(PYTHONS)
 
 check:
 	$(need_python)

@@ -36,6 +36,7 @@
 
 #include "harness.h"
 #include "live_record.h"
+#include "recording_target.h"
 
 extern "C" PyObject *PyInit__quarn_bsd(void);
 extern "C" {
@@ -138,6 +139,7 @@ void pick_target() {
     if (std::strcmp(name, "list") == 0) {
         for (const fuzz::target &t : targets)
             std::printf("%s\n", t.name.c_str());
+        std::printf("recording\n");
         std::exit(0);
     }
     for (const fuzz::target &t : targets)
@@ -322,7 +324,17 @@ std::vector<std::string> run_filled(const std::uint8_t *data, std::size_t size,
 
 }  // namespace
 
+// The reader of recordings is a target of its own, outside the table.
+bool reader_target = false;
+
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    const char *name = std::getenv("QUARN_FUZZ_TARGET");
+    if (name != nullptr && std::strcmp(name, "recording") == 0) {
+        reader_target = true;
+        if (const char *seed = std::getenv("QUARN_FUZZ_SEED"))
+            std::exit(fuzz::recording_seed(seed) ? 0 : 1);
+        return 0;
+    }
     pick_target();
     no_claims = std::getenv("QUARN_FUZZ_NO_CLAIMS") != nullptr;
     if (PyImport_AppendInittab("_quarn_bsd", PyInit__quarn_bsd) == -1)
@@ -369,6 +381,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    if (reader_target)
+        return fuzz::recording_input(data, size);
     std::vector<std::string> a = run_filled(data, size, fill_a, sizeof(fill_a));
     std::vector<std::string> b = run_filled(data, size, fill_b, sizeof(fill_b));
     for (std::size_t i = 0; i < a.size(); i++) {

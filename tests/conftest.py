@@ -5,6 +5,8 @@ import sys
 import pytest
 
 sys.path.insert(0, os.path.dirname(__file__))
+# The recorder (tools/quarn_record), for the recording tests.
+sys.path.insert(1, os.path.join(os.path.dirname(__file__), "..", "tools"))
 
 import _quarn_bsd  # noqa: E402
 
@@ -109,3 +111,11 @@ def host_tree(tmp_path):
         yield HostTree(tmp_path)
     finally:
         standin.host_root(None)
+
+
+@pytest.fixture
+def replay():
+    """replay(path): every platform call answers from the recording at path
+    until the test ends (tests/recordings/ holds made-up machines)."""
+    yield standin.replay
+    standin.replay(None)

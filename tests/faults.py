@@ -13,6 +13,8 @@ import os
 import _quarn_bsd
 import records
 import standin
+from net_records import (AF_INET, SOCK_STREAM, XUNPGEN, kinfo_socket, pcblist, sockaddr, xfile,
+                         xinpcb, xtcpcb, xunpcb)
 
 # The errnos the kernel documentation names for each call, and whether the
 # call can give a null result with errno left at 0.
@@ -73,12 +75,44 @@ ARGS = {
     "check_pid_range": (PID,),
 }
 
+# The system's socket tables, small: four sockets of one process, one in each
+# control-block list. The open-file table outgrows its first buffer twice.
+OWNER = 7
+NET_TABLES = {
+    ("sysctl", "kern.file"): b"".join(xfile(OWNER, 3 + i, 0x100 * (i + 1)) for i in range(4)),
+    ("sysctl", "net.inet.tcp.pcblist"): pcblist([xtcpcb(0x100, 1, laddr="10.0.0.1", lport=80)]),
+    ("sysctl", "net.inet.udp.pcblist"): pcblist([xinpcb(0x200, laddr="127.0.0.1", lport=53)]),
+    ("sysctl", "net.local.stream.pcblist"): pcblist([xunpcb(0x300, b"/run/a")], XUNPGEN),
+    ("sysctl", "net.local.dgram.pcblist"): pcblist([xunpcb(0x400)], XUNPGEN),
+}
+
+# One TCP socket of this process, and the TCP list that holds it.
+PROC_NET_TABLES = {
+    ("kinfo_getfile", str(PID)): kinfo_socket(
+        3, AF_INET, SOCK_STREAM, 6, local=sockaddr(AF_INET, "10.0.0.1", 80),
+        peer=sockaddr(AF_INET)),
+    ("sysctl", "net.inet.tcp.pcblist"): NET_TABLES[("sysctl", "net.inet.tcp.pcblist")],
+}
+
 # Injected answers that stand in for slow live ones (the whole process table
-# of a busy host): function -> {(call, key): bytes}.
+# of a busy host, the open files of every process): function ->
+# {(call, key): bytes}. A live read costs more the busier the host is; these
+# cost the same everywhere. make check and make stress walk the socket
+# functions over the host's own tables, at their full size.
+FULL = bool(os.environ.get("QUARN_SANITIZED") or os.environ.get("QUARN_STRESS"))
 ANSWERS = {
     "pids": {("sysctl", "1.14.8.0"): records.proc_table(
         [records.kinfo_proc(b"p%d" % i, ki_pid=i) for i in range(1, 41)])},
 }
+if not FULL:
+    ANSWERS.update(net_connections=NET_TABLES, proc_net_connections=PROC_NET_TABLES)
+
+
+def install(tables, skip=None):
+    """Installs the answers of one such table set, all but skip's."""
+    for (call, key), data in tables.items():
+        if (call, key) != skip:
+            standin.push(call, key, standin.answer(data))
 
 # Functions that touch no platform call, or change settings (their failure
 # paths are tested with injected answers in their own suites).

@@ -153,3 +153,16 @@ def utmpx_file(path):
     """Read login records from path (in the host's utmp format); None for
     the host's own. reset() leaves this alone."""
     assert _lib.standin_utmpx_file(None if path is None else str(path).encode()) == 0
+
+
+# Replay of a recording (docs/recording.md).
+
+def replay(path):
+    """Every platform call answers from the recording at path, none from the
+    host; None replays nothing again. reset() leaves this alone. Raises
+    ValueError with the reader's reason for a file that is no good."""
+    fn = _lib.standin_replay
+    fn.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t]
+    err = ctypes.create_string_buffer(512)
+    if fn(None if path is None else str(path).encode(), err, len(err)) != 0:
+        raise ValueError(err.value.decode(errors="replace"))

@@ -11,11 +11,12 @@ import pytest
 DEPS = os.path.join(os.path.dirname(__file__), "..", "tools", "deps.sh")
 
 COMMANDS = {"make": "make", "cmake": "cmake", "g++": "g++", "pkg-config": "pkg-config",
-            "iproute2": "ss", "npm": "npm", "devel/gmake": "gmake",
-            "devel/cmake-core": "cmake", "devel/pkgconf": "pkg-config",
+            "iproute2": "ss", "tmux": "tmux", "chromium": "chromium", "npm": "npm",
+            "devel/gmake": "gmake", "devel/cmake-core": "cmake", "devel/pkgconf": "pkg-config",
             "lang/python312": "python3.12", "shells/bash": "bash"}
 FILES = {"libmount-dev": "usr/include/libmount/libmount.h",
          "libmnl-dev": "usr/include/libmnl/libmnl.h",
+         "liblzma-dev": "usr/include/lzma.h",
          "libgtest-dev": "usr/include/gtest/gtest.h",
          "python3-pytest": "usr/lib/python3/dist-packages/pytest/__init__.py",
          "devel/py-pytest": "usr/local/lib/python3.11/site-packages/pytest/__init__.py",

@@ -347,8 +347,50 @@ def test_live_partitions_agree_with_findmnt():
         print(json.dumps([ours, tool]))
     """)
     ours, tool = got
-    assert [tuple(p[:3]) for p in ours] == [(t["source"], t["target"], t["fstype"]) for t in tool]
+    assert [tuple(p[:3]) for p in ours] == [(bsd_source(t["source"]), t["target"], t["fstype"])
+                                            for t in tool]
     assert ("sp ace", "/tmp/quarn esc\\dir", "tmpfs", "rw") in [tuple(p) for p in ours]
+
+
+def bsd_source(source, root="/"):
+    """A mount's source as the stand-in names it: a host block device by
+    the device statistics' key (/dev/vda as /dev/vd0, /dev/vda1 as
+    /dev/vd0p1)."""
+    name = source.removeprefix("/dev/")
+    block = os.path.join(root, "sys/class/block", name)
+    if name == source or "/" in name or not os.path.exists(block):
+        return source
+    part = os.path.join(block, "partition")
+    if not os.path.exists(part):
+        return "/dev/" + expected_key(name)
+    with open(part) as f:
+        number = f.read().strip()
+    disk = os.path.basename(os.path.dirname(os.path.realpath(block)))
+    return f"/dev/{expected_key(disk)}p{number}"
+
+
+@pytest.mark.parametrize("source,tree,want", [
+    ("/dev/vdq", {"vdq/dev": "254:0"}, "/dev/vd16"),
+    ("/dev/nvme0n1p2", {"nvme0n1p2": "nvme0n1"}, "/dev/nvme0n1p2"),
+    ("/dev/sdb3", {"sdb3": "sdb"}, "/dev/sd1p3"),
+    ("/dev/vdq", {}, "/dev/vdq"),                       # no such block device
+    ("/dev/mapper/root", {"vdq/dev": "254:0"}, "/dev/mapper/root"),
+    ("tank/home", {}, "tank/home"),
+])
+def test_a_mounted_disk_goes_by_its_statistics_name(host_tree, tmp_path, source, tree, want):
+    """The mount and I/O tables name one disk alike. tree: block device ->
+    its dev file, or partition -> its disk (a link into the disk's folder)."""
+    host_tree("/proc/self/mountinfo", f"28 1 254:0 / / rw,relatime - ext4 {source} rw\n")
+    host_tree("/sys/class/block/.keep", "")
+    for name, what in tree.items():
+        if name.endswith("/dev"):
+            host_tree(f"/sys/class/block/{name}", what + "\n")
+            continue
+        host_tree(f"/sys/devices/virtual/block/{what}/{name}/partition", name[-1] + "\n")
+        os.symlink(f"../../devices/virtual/block/{what}/{name}",
+                   tmp_path / f"sys/class/block/{name}")
+    assert q.disk_partitions() == [(want, "/", "ext4", "rw")]
+    assert bsd_source(source, str(tmp_path)) == want
 
 
 def test_live_calls_from_threads_agree():

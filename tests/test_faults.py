@@ -13,8 +13,7 @@ import pytest
 import _quarn_bsd
 import faults
 import standin
-from net_records import (AF_INET, SOCK_STREAM, XUNPGEN, kinfo_socket, pcblist, sockaddr, xfile,
-                         xinpcb, xtcpcb, xunpcb)
+from net_records import AF_INET, SOCK_STREAM, kinfo_socket, pcblist, sockaddr, xtcpcb
 
 
 def oserr(what):
@@ -271,6 +270,7 @@ def test_table_growth_stops_at_its_bound(table):
     ENOMEM; nothing is left open."""
     fds = faults.open_fds()
     standin.reset()
+    faults.install(faults.NET_TABLES, skip=("sysctl", table))
     standin.sysctl_error(table, errno.ENOMEM)
     standin.clear_log()
     with pytest.raises(OSError) as e:
@@ -359,16 +359,11 @@ def test_allocation_failures(name, kind):
 # injected tables the stand-in's own operator new calls only name the
 # tables, and their failure is the call's ENOMEM (a read tried again, or a
 # measure that fails); the indexes' say MemoryError.
-OWNER = 7
+OWNER = faults.OWNER
 
 
 def net_tables():
-    standin.sysctl_answer("kern.file", b"".join(xfile(OWNER, 3 + i, 0x100 * (i + 1))
-                                                 for i in range(4)))
-    standin.sysctl_answer(TCP_LIST, pcblist([xtcpcb(0x100, 1, laddr="10.0.0.1", lport=80)]))
-    standin.sysctl_answer(UDP_LIST, pcblist([xinpcb(0x200, laddr="127.0.0.1", lport=53)]))
-    standin.sysctl_answer(STREAM_LIST, pcblist([xunpcb(0x300, b"/run/a")], XUNPGEN))
-    standin.sysctl_answer(DGRAM_LIST, pcblist([xunpcb(0x400)], XUNPGEN))
+    faults.install(faults.NET_TABLES)
 
 
 def proc_tables():

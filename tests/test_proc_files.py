@@ -448,17 +448,3 @@ class TestLeaks:
     def test_empty_thread_answer(self):
         standin.sysctl_answer(THREADS_KEY, b"")
         assert_flat(q.proc_threads, FAKE_PID, calls=2000, expect=ProcessLookupError)
-
-
-def test_snapshot_shows_this_process(tmp_path):
-    sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
-    import snapshot
-    held = tmp_path / "held"
-    with open(held, "w") as f:
-        section, fd = snapshot.process_files(None), f.fileno()
-    data = section.data
-    assert {"fd": fd, "path": str(held)} in data["open_files"]
-    assert f"  {fd:>5}  {held}" in section.lines
-    assert sorted(t["tid"] for t in data["threads"]) == sorted(
-        int(n) for n in os.listdir("/proc/self/task"))
-    assert sum(k["mappings"] for k in data["maps"]["kinds"].values()) == data["maps"]["count"]

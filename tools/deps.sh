@@ -28,9 +28,12 @@ g++            build cmd  g++
 pkg-config     build cmd  pkg-config
 libmount-dev   build file /usr/include/libmount/libmount.h
 libmnl-dev     build file /usr/include/libmnl/libmnl.h
+liblzma-dev    build file /usr/include/lzma.h
 libgtest-dev   test  file /usr/include/gtest/gtest.h
 python3-pytest test  file /usr/lib/python3/dist-packages/pytest/__init__.py
 iproute2       test  cmd  ss
+tmux           test  cmd  tmux
+chromium       test  cmd  chromium
 npm            test  cmd  npm
 clang          fuzz  cmd  clang++
 libclang-rt-14-dev fuzz file /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a

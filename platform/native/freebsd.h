@@ -48,28 +48,16 @@ using ::vmtotal;
 using ::kvm_swap;
 using ::kvm_t;
 
-using ::sysctl;
-using ::sysctlbyname;
-using ::kill;
-using ::sysconf;
 using ::strlcat;
-using ::kinfo_getfile;
-using ::kinfo_getvmmap;
 using ::kvm_open;
-using ::kvm_getswapinfo;
 using ::kvm_close;
-using ::mallctl;
 using ::id_t;
 using ::rlim_t;
 using ::rlimit;
 using ::cpuset_t;
-using ::cpuset_getaffinity;
 using ::cpuset_setaffinity;
-using ::getpriority;
 using ::setpriority;
 using ::kvm_openfiles;
-using ::kvm_getprocs;
-using ::kvm_getenvv;
 using ::kvm_geterr;
 using ::xfile;
 using ::xinpgen;
@@ -79,16 +67,12 @@ using ::xunpgen;
 using ::xunpcb;
 using ::inet_ntop;
 using ::statfs;
-using ::getfsstat;
 using ::bintime;
 using ::devstat;
 using ::devinfo;
 using ::statinfo;
 using ::devstat_checkversion;
-using ::devstat_getdevs;
 using ::utmpx;
-using ::setutxent;
-using ::getutxent;
-using ::endutxent;
 }  // namespace bsd
 #include "freebsd_if.h"  // network interfaces
+#include "record.h"      // the calls that keep their answers for a recording

@@ -24,10 +24,7 @@ using ::ifmediareq;
 using ::if_msghdr;
 using ::if_data;
 
-using ::getifaddrs;
 using ::freeifaddrs;
-using ::getnameinfo;
 using ::socket;
-using ::ioctl;
 using ::close;
 }  // namespace bsd

@@ -13,7 +13,20 @@ import sys
 import pytest
 
 FREEBSD = sys.platform.startswith("freebsd")
-ME = os.getpid()
+# Under a replay (QUARN_REPLAY, docs/recording.md) the machine is the
+# recorded one: "this process" is the recorder's, and what only the live
+# caller can show (its own identity, files, sockets, CPU use) is skipped.
+REPLAY = os.environ.get("QUARN_REPLAY")
+
+
+def _recorded_pid():
+    sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools"))
+    from quarn_record import fileformat
+    return fileformat.read(REPLAY)[0]["pid"]
+
+
+ME = _recorded_pid() if REPLAY else os.getpid()
+live = pytest.mark.skipif(bool(REPLAY), reason="about the live caller; a replay is another machine's")
 
 
 def tool(*argv):

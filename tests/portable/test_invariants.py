@@ -11,7 +11,7 @@ import time
 import pytest
 
 import _quarn_bsd as q
-from portable import ME, listening  # noqa: F401  (a fixture)
+from portable import ME, listening, live  # noqa: F401  (a fixture)
 
 
 def burn(seconds):
@@ -20,6 +20,7 @@ def burn(seconds):
         pass
 
 
+@live
 def test_caller_is_listed_and_named():
     assert ME in q.pids()
     exe = os.path.realpath(sys.executable)
@@ -29,6 +30,7 @@ def test_caller_is_listed_and_named():
     assert q.proc_cmdline(ME) == sys.orig_argv
 
 
+@live
 def test_record_is_the_callers():
     info = q.proc_oneshot_info(ME)
     assert info[0] == os.getppid()
@@ -39,11 +41,13 @@ def test_record_is_the_callers():
     assert len(q.proc_threads(ME)) == q.proc_num_threads(ME) >= 1
 
 
+@live
 def test_working_directory_follows_chdir(tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
     assert q.proc_cwd(ME) == os.path.realpath(tmp_path)
 
 
+@live
 def test_an_opened_file_is_seen_and_counted(tmp_path):
     before = q.proc_num_fds(ME)
     path = tmp_path / "f"
@@ -57,6 +61,7 @@ def test_an_opened_file_is_seen_and_counted(tmp_path):
     assert q.proc_num_fds(ME) == before
 
 
+@live
 @pytest.mark.parametrize("name", ["RLIMIT_NOFILE", "RLIMIT_STACK", "RLIMIT_CORE", "RLIMIT_CPU"])
 def test_limits_are_the_callers(name):
     def ours(v):
@@ -65,6 +70,7 @@ def test_limits_are_the_callers(name):
     assert q.proc_getrlimit(ME, getattr(q, name)) == (ours(soft), ours(hard))
 
 
+@live
 def test_cpu_times_grow():
     mine, machine = q.proc_oneshot_info(ME), sum(q.cpu_times())
     burn(0.3)
@@ -88,6 +94,7 @@ def _entry(sock, family, kind, local):
     return (sock.fileno(), family, kind, local, remote, status)
 
 
+@live
 def test_held_sockets_are_in_both_tables_with_their_owner(listening):
     mine = q.proc_net_connections(ME, [1, 2, 28], [1, 2])
     system = q.net_connections([1, 2, 28], [1, 2])
@@ -97,6 +104,7 @@ def test_held_sockets_are_in_both_tables_with_their_owner(listening):
         assert expected + (ME,) in system
 
 
+@live
 @pytest.mark.parametrize("families,kinds,held", [([2], [1], 0), ([2], [2], 1), ([1], [1], 2)])
 def test_filters_keep_only_what_is_asked_for(listening, families, kinds, held):
     mine = q.proc_net_connections(ME, families, kinds)
@@ -104,6 +112,7 @@ def test_filters_keep_only_what_is_asked_for(listening, families, kinds, held):
     assert _entry(*listening[held]) in mine
 
 
+@live
 def test_host_interfaces_are_in_both_interface_functions():
     names = {n for _, n in socket.if_nameindex()}
     assert names

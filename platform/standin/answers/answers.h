@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "standin/freebsd.h"
@@ -82,6 +83,12 @@ struct swap_device {
 };
 // False when the host's swap table cannot be read.
 bool live_swap_devices(std::vector<swap_device> &out);
+
+// Disks (calls/libdevstat.cpp).
+// The FreeBSD name of a host block device, as the device statistics key it:
+// a disk by driver and unit (vda as vd0), a partition by its disk's name, p
+// and its number (vda1 as vd0p1); empty for a name that is no block device.
+std::string freebsd_disk_name(std::string_view name);
 
 // Sensors (answers/sensors.cpp).
 int live_acpi(const char *name, answer &a);

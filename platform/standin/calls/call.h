@@ -21,8 +21,10 @@
 #include <cstddef>
 #include <new>
 #include <string>
+#include <string_view>
 #include <type_traits>
 
+#include "record/keep.h"
 #include "standin/inject/inject.h"
 
 namespace standin {
@@ -69,13 +71,27 @@ struct no_checks {
     int operator()() const { return 0; }
 };
 
+// Nothing of the live answer to keep for a recording.
+struct no_keep {
+    template <class R> void operator()(const std::string &, const R &) const {}
+};
+
+// Keeps a call's result (a value, or -1 and its errno) for a recording.
+inline auto keeps_result(const char *name) {
+    return [name](const std::string &k, long rc) { quarn_record::result(name, k, rc); };
+}
+
 // One call: logs it; checks() may refuse it with an errno before any step is
-// taken (errno and fail.failed); then the next injected step decides: an
-// error step is fail.error(its errno), an answer step injected(step); with
-// none, live() answers.
-template <class Fail, class Key, class Injected, class Live, class Checks = no_checks>
+// taken (errno and fail.failed); then the next injected (or replayed) step
+// decides: an error step is fail.error(its errno), an answer step
+// injected(step); with none, live() answers, and while a recording runs
+// keep(key, its result) keeps the answer (leaving errno as it was). A kernel
+// parameter's write takes no replayed step: under replay, its live path
+// changes the replayed answer.
+template <class Fail, class Key, class Injected, class Live, class Checks = no_checks,
+          class Keep = no_keep>
 auto run(const char *name, const Key &key, logged log, const Fail &fail, Injected injected,
-         Live live, Checks checks = Checks()) -> decltype(live()) {
+         Live live, Checks checks = Checks(), Keep keep = Keep()) -> decltype(live()) {
     try {
         std::string k = key_text(key);
         log_call(name, k, log.op, log.size);
@@ -84,12 +100,19 @@ auto run(const char *name, const Key &key, logged log, const Fail &fail, Injecte
             return fail.failed;
         }
         step st;
-        if (next_step(name, k, st)) {
+        bool write = std::string_view(name) == "sysctl" && std::string_view(log.op) == "write";
+        if (write ? injected_step(name, k, st) : next_step(name, k, st)) {
             if (st.kind == step::error)
                 return fail.error(st.err);
             return injected(st);
         }
-        return live();
+        auto out = live();
+        if (quarn_record::on()) {
+            int err = errno;
+            keep(k, out);
+            errno = err;
+        }
+        return out;
     } catch (const std::bad_alloc &) {
         return fail.out_of_memory();
     }

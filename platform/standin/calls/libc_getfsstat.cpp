@@ -25,6 +25,7 @@
 #include "standin/host/owners.h"
 #include "standin/inject/inject.h"
 #include "standin/calls/call.h"
+#include "standin/answers/answers.h"
 
 namespace standin {
 namespace {
@@ -85,6 +86,13 @@ void fill_record(const mountinfo_line &m, bsd::statfs &rec) {
     unescape_field(m.target, rec.f_mntonname, sizeof(rec.f_mntonname));
     if (std::strcmp(rec.f_mntonname, "/") == 0)
         rec.f_flags |= MNT_ROOTFS;
+    // A host disk goes by the name the device statistics give it, so the
+    // two tables agree (/dev/vda1 is /dev/vd0p1 beside vd0).
+    if (std::strncmp(rec.f_mntfromname, "/dev/", 5) == 0) {
+        std::string disk = freebsd_disk_name(rec.f_mntfromname + 5);
+        if (!disk.empty() && disk.size() + 5 < sizeof(rec.f_mntfromname))
+            std::memcpy(rec.f_mntfromname + 5, disk.c_str(), disk.size() + 1);
+    }
 }
 
 // The lines of the mount table as it is read, in large reads. The host
@@ -295,6 +303,13 @@ int getfsstat(statfs *buf, long bufsize, int mode) {
                 return EINVAL;
             standin::pass_gate();
             return 0;
+        },
+        [&](const std::string &, int n) {
+            if (n >= 0 && buf != nullptr)
+                quarn_record::answer_value("getfsstat", "", n, buf,
+                                           static_cast<std::size_t>(n) * sizeof(statfs));
+            else
+                quarn_record::result("getfsstat", "", n);
         });
 }
 

@@ -1,5 +1,7 @@
 // getifaddrs, freeifaddrs and getnameinfo over FreeBSD's socket addresses.
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +12,7 @@
 #include "standin/answers/if_bsd.h"
 #include "standin/inject/inject.h"
 #include "standin/calls/call.h"
+#include "standin/inject/replay.h"
 
 namespace standin {
 namespace {
@@ -114,6 +117,25 @@ int live_entries(std::vector<entry> &out) {
     return 0;
 }
 
+// Keeps a live list for a recording, as an injected list is given (below).
+void keep_entries(const std::vector<entry> &entries) {
+    std::string out;
+    auto field = [&out](const std::string &f) {
+        std::size_t n = f.size() < 255 ? f.size() : 255;
+        out += static_cast<char>(n);
+        out.append(f, 0, n);
+    };
+    for (const entry &e : entries) {
+        std::uint32_t flags = e.flags;
+        out.append(reinterpret_cast<const char *>(&flags), 4);
+        field(e.name);
+        field(e.addr);
+        field(e.netmask);
+        field(e.dstaddr);
+    }
+    quarn_record::answer("getifaddrs", "", out.data(), out.size());
+}
+
 // An injected list: entries of <u32 flags, u8 name length, name, then the
 // address, netmask and destination each as u8 length and bytes (0: none)>.
 // A cut entry ends the list.
@@ -171,9 +193,12 @@ int getifaddrs(ifaddrs **ifap) {
         [&] {
             std::vector<standin::entry> entries;
             if (int err = standin::live_entries(entries); err != 0) {
+                quarn_record::error("getifaddrs", "", err);
                 errno = err;
                 return -1;
             }
+            if (quarn_record::on())
+                standin::keep_entries(entries);
             return lay_out(entries);
         },
         [&] { return ifap == nullptr ? EINVAL : 0; });
@@ -196,6 +221,32 @@ struct name_failure {
     int error(int err) const { return err != 0 ? err : bsd::eai_fail; }
     int out_of_memory() const { return bsd::eai_memory; }
 };
+
+// "family.address in hex.scope" for an address the call can read, else the
+// family alone.
+std::string address_key(int family, const bsd::sockaddr *sa, unsigned int salen) {
+    std::string key = std::to_string(family);
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(sa);
+    std::size_t at = 0, len = 0;
+    std::uint32_t scope = 0;
+    if (family == bsd::af_inet && salen >= sizeof(bsd::sockaddr_in)) {
+        at = offsetof(bsd::sockaddr_in, sin_addr);
+        len = 4;
+    } else if (family == bsd::af_inet6 && salen >= sizeof(bsd::sockaddr_in6)) {
+        at = offsetof(bsd::sockaddr_in6, sin6_addr);
+        len = 16;
+        std::memcpy(&scope, p + offsetof(bsd::sockaddr_in6, sin6_scope_id), 4);
+    }
+    if (len == 0)
+        return key;
+    static const char hex[] = "0123456789abcdef";
+    key += '.';
+    for (std::size_t i = 0; i < len; i++) {
+        key += hex[p[at + i] >> 4];
+        key += hex[p[at + i] & 15];
+    }
+    return key + "." + std::to_string(scope);
+}
 
 int injected_name(const step &st, char *host, std::size_t hostlen) {
     const std::string &text = st.data();
@@ -276,7 +327,21 @@ int getnameinfo(const sockaddr *sa, unsigned int salen, char *host, std::size_t 
         [&] {
             if (sa == nullptr)
                 return eai_fail;
+            // A recording keys each answer by the address it names, so a
+            // replay answers for the address whatever the order of calls.
+            standin::step st;
+            if (standin::replay_answer("getnameinfo", standin::address_key(family, sa, salen),
+                                       st))
+                return st.kind == standin::step::error ? (st.err != 0 ? st.err : eai_fail)
+                                                       : standin::injected_name(st, host, hostlen);
             return standin::live_nameinfo(sa, salen, host, hostlen, serv, servlen, flags);
+        },
+        standin::no_checks(), [&](const std::string &, int rc) {
+            std::string at = standin::address_key(family, sa, salen);
+            if (rc != 0)
+                quarn_record::error("getnameinfo", at, rc);
+            else if (host != nullptr && hostlen > 0)
+                quarn_record::answer("getnameinfo", at, host, std::strlen(host));
         });
 }
 

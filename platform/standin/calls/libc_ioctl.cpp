@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -92,6 +93,16 @@ int live_request(int fd, unsigned long request, const std::string &name, void *a
 }
 
 }  // namespace
+// Keeps what a live request filled for a recording: what follows the name,
+// short of a media request's list pointer (the caller's own address, which
+// a replay must not put back).
+void keep_request(const std::string &key, unsigned long request, const void *arg) {
+    std::size_t end = request == bsd::siocgifmedia ? offsetof(bsd::ifmediareq, ifm_ulist)
+                                                   : sizeof(bsd::ifreq);
+    quarn_record::answer("ioctl", key, static_cast<const char *>(arg) + bsd::ifnamsiz,
+                         end - bsd::ifnamsiz);
+}
+
 }  // namespace standin
 
 namespace bsd {
@@ -147,6 +158,12 @@ int ioctl(int fd, unsigned long request, void *arg) {
                                 return -1;
                             }
                             return 0;
+                        },
+                        standin::no_checks(), [&](const std::string &k, int rc) {
+                            if (rc != 0)
+                                quarn_record::error("ioctl", k, errno);
+                            else
+                                standin::keep_request(k, request, arg);
                         });
 }
 

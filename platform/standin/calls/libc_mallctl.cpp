@@ -135,7 +135,15 @@ int mallctl(const char *name, void *oldp, std::size_t *oldlenp, void *newp, std:
             }
             return st.has_value ? static_cast<int>(st.value) : 0;
         },
-        [&] { return standin::live_mallctl(name, oldp, oldlenp, newp, newlen); });
+        [&] { return standin::live_mallctl(name, oldp, oldlenp, newp, newlen); },
+        standin::no_checks(), [&](const std::string &k, int rc) {
+            if (rc != 0)
+                quarn_record::error("mallctl", k, rc);
+            else if (oldp != nullptr && oldlenp != nullptr)
+                quarn_record::answer("mallctl", k, oldp, *oldlenp);
+            else
+                quarn_record::answer("mallctl", k, nullptr, 0);
+        });
 }
 
 }  // namespace bsd

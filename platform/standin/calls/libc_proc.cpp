@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "standin/host/proc_id.h"
 #include "standin/inject/inject.h"
 #include "standin/calls/call.h"
+#include "standin/inject/replay.h"
 
 namespace standin {
 namespace {
@@ -74,6 +76,33 @@ bool cpu_exists(std::size_t cpu) {
     return n > 0 && cpu < static_cast<std::size_t>(n);
 }
 
+// Under replay a new mask is what the process's mask reads from now on; a
+// mask without a CPU is refused as FreeBSD refuses it. -1: not replaying.
+int replay_affinity(bsd::id_t id, std::size_t setsize, const bsd::cpuset_t *mask) {
+    std::string key = std::to_string(id);
+    if (int err = replay_has("cpuset_getaffinity", key); err != 0)
+        return err;
+    const auto *bytes = reinterpret_cast<const char *>(mask);
+    bool any = false;
+    for (std::size_t i = 0; i < setsize; i++)
+        any = any || bytes[i] != 0;
+    if (!any)
+        return EDEADLK;
+    step st;
+    st.kind = step::answer;
+    st.bytes = std::make_shared<const std::string>(bytes, setsize);
+    return replay_set("cpuset_getaffinity", key, std::move(st));
+}
+
+// Under replay a new nice value is what the process's priority reads.
+int replay_priority(int who, int prio) {
+    step st;
+    st.kind = step::answer;
+    st.value = prio;
+    st.has_value = true;
+    return replay_set("getpriority", std::to_string(who), std::move(st));
+}
+
 int live_getaffinity(bsd::cpulevel_t level, bsd::cpuwhich_t which, bsd::id_t id,
                      std::size_t setsize, bsd::cpuset_t *mask) {
     if (level != CPU_LEVEL_WHICH || which != CPU_WHICH_PID) {
@@ -110,6 +139,10 @@ int live_setaffinity(bsd::cpulevel_t level, bsd::cpuwhich_t which, bsd::id_t id,
     if (setsize > max_setsize) {
         errno = ERANGE;
         return -1;
+    }
+    if (int err = replay_affinity(id, setsize, mask); err >= 0) {
+        errno = err;
+        return err == 0 ? 0 : -1;
     }
     // A short mask is welcome: the CPUs beyond it are clear.
     cpu_set_t host;
@@ -160,13 +193,17 @@ int live_setpriority(int which, int who, int prio) {
     if (which != bsd::prio_process)
         return ::setpriority(static_cast<__priority_which_t>(which), static_cast<::id_t>(who),
                              prio);
-    int pid = process_of(who, 0);
+    int pid = replaying() ? who : process_of(who, 0);
     if (pid == 0) {
         errno = ESRCH;
         return -1;
     }
     // FreeBSD holds a nice value to -20..20; the host's highest is 19.
     prio = prio < bsd::prio_min ? bsd::prio_min : prio > bsd::prio_max ? bsd::prio_max : prio;
+    if (int err = replay_priority(who, prio); err >= 0) {
+        errno = err;
+        return err == 0 ? 0 : -1;
+    }
     int err = for_each_thread(pid, [&](int tid) {
         return ::setpriority(PRIO_PROCESS, static_cast<::id_t>(tid), prio);
     });
@@ -210,7 +247,8 @@ int kill(pid_t pid, int sig) {
             }
             errno = err;
             return rc;
-        });
+        },
+        standin::no_checks(), standin::keeps_result("kill"));
 }
 
 // Injected under the ID: an answer is the mask's bytes (the rest zero), an
@@ -225,7 +263,13 @@ int cpuset_getaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t 
             std::memcpy(mask, st.data().data(), n);
             return 0;
         },
-        [&] { return standin::live_getaffinity(level, which, id, setsize, mask); });
+        [&] { return standin::live_getaffinity(level, which, id, setsize, mask); },
+        standin::no_checks(), [&](const std::string &key, int rc) {
+            if (rc == 0)
+                quarn_record::answer("cpuset_getaffinity", key, mask, setsize);
+            else
+                quarn_record::result("cpuset_getaffinity", key, rc);
+        });
 }
 
 // Injected under the ID: an answer succeeds without changing anything, an
@@ -244,7 +288,8 @@ int getpriority(int which, int who) {
     return standin::run(
         "getpriority", who, {}, standin::fails_with(-1),
         [](const standin::step &st) { return static_cast<int>(st.value); },
-        [&] { return standin::live_getpriority(which, who); });
+        [&] { return standin::live_getpriority(which, who); }, standin::no_checks(),
+        standin::keeps_result("getpriority"));
 }
 
 // Injected under who: an answer succeeds without changing anything, an

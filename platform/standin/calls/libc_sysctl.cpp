@@ -6,11 +6,13 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "standin/freebsd.h"
 #include "standin/answers/answers.h"
 #include "standin/calls/call.h"
+#include "standin/inject/replay.h"
 
 namespace standin {
 namespace {
@@ -149,6 +151,11 @@ int deliver(const std::string &bytes, void *oldp, std::size_t *oldlenp) {
 // its own: a kernel that says it wrote more than the buffer holds, which
 // callers must refuse.
 int deliver_injected(const step &st, void *oldp, std::size_t *oldlenp) {
+    // A replayed measure reports the size the machine reported.
+    if (st.measure >= 0 && oldp == nullptr && oldlenp != nullptr) {
+        *oldlenp = static_cast<std::size_t>(st.measure);
+        return 0;
+    }
     int rc = deliver(st.data(), oldp, oldlenp);
     if (rc == 0 && st.has_value && oldp != nullptr && oldlenp != nullptr)
         *oldlenp = static_cast<std::size_t>(st.value);
@@ -217,6 +224,34 @@ int answer_live(void *oldp, std::size_t *oldlenp, const void *newp, std::size_t 
     return read_live(oldp, oldlenp, live);
 }
 
+// Keeps a live answer for a recording. A buffer that proved too short is
+// kept as its ENOMEM alone: what it holds then is no answer to read (the
+// caller grows it and asks again), and may be the caller's own memory.
+void keep(const std::string &key, const void *oldp, const std::size_t *oldlenp,
+          const void *newp, int rc) {
+    if (newp != nullptr)
+        return;  // a setter: nothing of the machine's to keep
+    if (rc != 0)
+        quarn_record::error("sysctl", key, errno);
+    else if (oldlenp == nullptr)
+        quarn_record::answer("sysctl", key, nullptr, 0);
+    else if (oldp == nullptr)
+        quarn_record::measure("sysctl", key, *oldlenp);
+    else
+        quarn_record::answer("sysctl", key, oldp, *oldlenp);
+}
+
+// A write under replay: the parameter answers the new value from now on
+// (-1: nothing is replayed).
+int replay_write(const std::string &key, const void *newp, std::size_t newlen) {
+    if (!replaying())
+        return -1;
+    step st;
+    st.kind = step::answer;
+    st.bytes = std::make_shared<const std::string>(static_cast<const char *>(newp), newlen);
+    return replay_set("sysctl", key, std::move(st));
+}
+
 template <class Key, class Live, class Write = decltype(&no_write)>
 int sysctl_call(const Key &key, void *oldp, std::size_t *oldlenp, const void *newp,
                 std::size_t newlen, Live live, Write write = no_write) {
@@ -224,7 +259,17 @@ int sysctl_call(const Key &key, void *oldp, std::size_t *oldlenp, const void *ne
     return run(
         "sysctl", key, log, fails_with(-1),
         [&](const step &st) { return deliver_injected(st, oldp, oldlenp); },
-        [&] { return answer_live(oldp, oldlenp, newp, newlen, live, write); });
+        [&] {
+            if (newp != nullptr && oldlenp == nullptr) {
+                if (int err = replay_write(key_text(key), newp, newlen); err >= 0) {
+                    errno = err;
+                    return err == 0 ? 0 : -1;
+                }
+            }
+            return answer_live(oldp, oldlenp, newp, newlen, live, write);
+        },
+        no_checks(),
+        [&](const std::string &k, int rc) { keep(k, oldp, oldlenp, newp, rc); });
 }
 
 }  // namespace
@@ -269,7 +314,8 @@ long sysconf(int name) {
                 return ::sysconf(_SC_PAGESIZE);
             errno = EINVAL;
             return -1L;
-        });
+        },
+        standin::no_checks(), standin::keeps_result("sysconf"));
 }
 
 }  // namespace bsd

@@ -17,6 +17,7 @@
 #include "standin/freebsd.h"
 #include "standin/host/files.h"
 #include "standin/inject/inject.h"
+#include "record/keep.h"
 
 namespace standin {
 namespace {
@@ -31,6 +32,9 @@ struct login_db {
     std::string records;  // injected FreeBSD records
     std::size_t pos = 0;
     bsd::utmpx current;
+    // A recording keeps the records read from the host since it was opened.
+    bool keeping = false;
+    std::string kept;
 };
 
 login_db &db() {
@@ -77,6 +81,11 @@ void convert(const struct ::utmpx &host, bsd::utmpx &rec, short type) {
 }
 
 void close_db(login_db &d) {
+    if (d.keeping) {
+        quarn_record::answer("utmpx", "", d.kept.data(), d.kept.size());
+        d.kept.clear();
+        d.keeping = false;
+    }
     if (d.fd != -1)
         ::close(d.fd);
     d.fd = -1;
@@ -110,7 +119,8 @@ void open_db(login_db &d) {
     const char *path = d.path.empty() ? host.c_str() : d.path.c_str();
     int saved = errno;
     d.fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    errno = saved;  // no file means no records, not a failure
+    errno = saved;
+    d.keeping = quarn_record::on();  // no file means no records, not a failure
 }
 
 // Reads one whole host record; false at the end or on a short record.
@@ -150,6 +160,12 @@ bsd::utmpx *next_record(login_db &d) {
         if (type < 0)
             continue;
         convert(host, d.current, type);
+        try {
+            if (d.keeping)
+                d.kept.append(reinterpret_cast<const char *>(&d.current), sizeof(d.current));
+        } catch (const std::bad_alloc &) {
+            d.keeping = false;  // the recording lacks them rather than the caller
+        }
         errno = saved;
         return &d.current;
     }

@@ -159,6 +159,44 @@ int publish(bsd::statinfo *stats, const std::string &records, bool claimed, long
 }
 
 }  // namespace
+
+std::string freebsd_disk_name(std::string_view name) {
+    if (name.empty() || name.find('/') != std::string_view::npos || name[0] == '.')
+        return {};
+    int len = static_cast<int>(name.size());
+    host_file dir("/sys/class/block/%.*s", len, name.data());
+    if (::access(dir.c_str(), F_OK) != 0)
+        return {};
+    std::string disk(name), part;
+    if (is_partition(name)) {
+        std::string number;
+        if (!read_file(host_file("/sys/class/block/%.*s/partition", len, name.data()).c_str(),
+                       number, 64))
+            return {};
+        while (!number.empty() && is_blank(number.back()))
+            number.pop_back();
+        if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
+            return {};
+        // /sys/class/block/vda1 leads to .../block/vda/vda1: the disk is
+        // the folder above the partition's.
+        char real[PATH_MAX];
+        if (::realpath(dir.c_str(), real) == nullptr)
+            return {};
+        std::string_view r(real);
+        std::size_t cut = r.rfind('/');
+        if (cut == std::string_view::npos || cut == 0)
+            return {};
+        r = r.substr(0, cut);
+        disk.assign(r.substr(r.rfind('/') + 1));
+        part = "p" + number;
+    }
+    std::string driver;
+    int unit;
+    if (!split_name(disk, driver, unit))
+        return {};
+    return driver + std::to_string(unit) + part;
+}
+
 }  // namespace standin
 
 namespace bsd {
@@ -188,7 +226,15 @@ int devstat_getdevs(kvm_t *, statinfo *stats) {
             }
             return standin::publish(stats, records, false, -1);
         },
-        [&] { return stats == nullptr || stats->dinfo == nullptr ? EINVAL : 0; });
+        [&] { return stats == nullptr || stats->dinfo == nullptr ? EINVAL : 0; },
+        [&](const std::string &k, int rc) {
+            if (rc == -1)
+                quarn_record::error("devstat_getdevs", k, errno);
+            else
+                quarn_record::answer("devstat_getdevs", k, stats->dinfo->devices,
+                                     static_cast<std::size_t>(stats->dinfo->numdevs) *
+                                         sizeof(devstat));
+        });
 }
 
 }  // namespace bsd

@@ -292,6 +292,13 @@ kinfo_proc *kvm_getprocs(kvm_t *kd, int op, int arg, int *cnt) {
                 return EINVAL;
             kd->procs.clear();
             return 0;
+        },
+        [&](const std::string &k, const kinfo_proc *procs) {
+            if (procs == nullptr)
+                quarn_record::error("kvm_getprocs", k, errno);
+            else
+                quarn_record::answer("kvm_getprocs", k, procs,
+                                     static_cast<std::size_t>(*cnt) * sizeof(kinfo_proc));
         });
 }
 
@@ -311,7 +318,13 @@ char **kvm_getenvv(kvm_t *kd, const kinfo_proc *p, int nchr) {
             int err = standin::live_environ(kd, p->ki_pid);
             return err != 0 ? fail.error(err) : standin::environ_array(kd, nchr);
         },
-        [&] { return kd == nullptr || p == nullptr ? EINVAL : 0; });
+        [&] { return kd == nullptr || p == nullptr ? EINVAL : 0; },
+        [&](const std::string &k, char **env) {
+            if (env == nullptr)
+                quarn_record::error("kvm_getenvv", k, errno);
+            else
+                quarn_record::answer("kvm_getenvv", k, kd->env_text.data(), kd->env_text.size());
+        });
 }
 
 // Injected: an answer's bytes are the text (cut to the handle's buffer); an

@@ -93,7 +93,14 @@ int kvm_getswapinfo(kvm_t *kd, kvm_swap *swap_ary, int swap_max, int flags) {
             return standin::injected_swapinfo(st, swap_ary, swap_max);
         },
         [&] { return standin::live_swapinfo(kd, swap_ary, swap_max); },
-        [&] { return kd == nullptr || swap_ary == nullptr ? EINVAL : 0; });
+        [&] { return kd == nullptr || swap_ary == nullptr ? EINVAL : 0; },
+        [&](const std::string &k, int n) {
+            if (n == -1)
+                quarn_record::error("kvm_getswapinfo", k, errno);
+            else
+                quarn_record::answer_value("kvm_getswapinfo", k, n, swap_ary,
+                                           standin::count_logged(swap_max) * sizeof(kvm_swap));
+        });
 }
 
 }  // namespace bsd

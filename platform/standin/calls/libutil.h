@@ -82,6 +82,15 @@ template <class T> class entry_array {
     std::size_t cap_ = 0;
 };
 
+// Keeps a live table for a recording: its entries, or the failure.
+template <class T> void keep_table(const char *call, const std::string &key, const T *table,
+                                   const int *cntp) {
+    if (table == nullptr)
+        quarn_record::error(call, key, errno);
+    else
+        quarn_record::answer(call, key, table, static_cast<std::size_t>(*cntp) * sizeof(T));
+}
+
 // Copies an injected table into a heap array of its own, laid out with
 // table_slots' entries.
 template <class T> T *injected_table(const step &st, int *cntp) {

@@ -358,7 +358,10 @@ kinfo_file *kinfo_getfile(pid_t pid, int *cntp) {
     return standin::run(
         "kinfo_getfile", pid, {}, standin::fails_with(static_cast<kinfo_file *>(nullptr)),
         [&](const standin::step &st) { return standin::injected_table<kinfo_file>(st, cntp); },
-        [&] { return standin::live_getfile(pid, cntp); });
+        [&] { return standin::live_getfile(pid, cntp); }, standin::no_checks(),
+        [&](const std::string &k, const kinfo_file *table) {
+            standin::keep_table("kinfo_getfile", k, table, cntp);
+        });
 }
 
 }  // namespace bsd

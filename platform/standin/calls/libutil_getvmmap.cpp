@@ -281,7 +281,10 @@ kinfo_vmentry *kinfo_getvmmap(pid_t pid, int *cntp) {
     return standin::run(
         "kinfo_getvmmap", pid, {}, standin::fails_with(static_cast<kinfo_vmentry *>(nullptr)),
         [&](const standin::step &st) { return standin::injected_table<kinfo_vmentry>(st, cntp); },
-        [&] { return standin::live_getvmmap(pid, cntp); });
+        [&] { return standin::live_getvmmap(pid, cntp); }, standin::no_checks(),
+        [&](const std::string &k, const kinfo_vmentry *table) {
+            standin::keep_table("kinfo_getvmmap", k, table, cntp);
+        });
 }
 
 }  // namespace bsd

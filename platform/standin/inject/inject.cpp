@@ -1,4 +1,5 @@
 #include "standin/inject/inject.h"
+#include "standin/inject/replay.h"
 
 #include <atomic>
 #include <cstring>
@@ -161,7 +162,7 @@ int push(const char *call, const char *key, standin::step st) try {
 
 namespace standin {
 
-bool next_step(const char *call, const std::string &key, step &out) {
+bool injected_step(const char *call, const std::string &key, step &out) {
     store &s = the_store();
     if (s.injected[slot_of(call)].load(std::memory_order_acquire) == 0)
         return false;
@@ -174,6 +175,13 @@ bool next_step(const char *call, const std::string &key, step &out) {
         return false;
     out = q->take();
     return out.kind != step::live;
+}
+
+// An injected step first; then, under replay, the recording's answer.
+bool next_step(const char *call, const std::string &key, step &out) {
+    if (injected_step(call, key, out))
+        return true;
+    return replay_step(call, key, out);
 }
 
 // A call is not failed for want of room in the log: the entry is dropped.

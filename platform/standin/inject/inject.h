@@ -16,6 +16,9 @@ struct step {
     int err = 0;          // error: the errno (0: a null or failed result, errno 0)
     long value = 0;       // answer: a return value or count, where the call has one
     bool has_value = false;
+    // a replayed measure of a kernel parameter: the size it reported (the
+    // bytes are the answer of the read that followed it); -1: none
+    long measure = -1;
     // answer: the bytes, in FreeBSD layout; shared, so taking a step never
     // copies a large table
     std::shared_ptr<const std::string> bytes;
@@ -29,6 +32,8 @@ struct step {
 // Takes the next step injected for call and key. The last step of a
 // sequence stays in force. False means: answer live.
 bool next_step(const char *call, const std::string &key, step &out);
+// The injected step alone, without a replay's answer.
+bool injected_step(const char *call, const std::string &key, step &out);
 
 void log_call(const char *call, const std::string &key, const char *op, std::size_t size);
 
