@@ -80,19 +80,35 @@ def leave_errno(err):
     _errno_cell().contents.value = err
 
 
+class HostTree:
+    """Files of a made-up host under root: tree.put(path, data), or
+    tree(path, data), writes one (text or bytes); tree.link(path, target)
+    makes a symbolic link."""
+
+    def __init__(self, root):
+        self.root = root
+
+    def _place(self, path):
+        p = self.root / path.lstrip("/")
+        p.parent.mkdir(parents=True, exist_ok=True)
+        return p
+
+    def put(self, path, data):
+        self._place(path).write_bytes(data if isinstance(data, bytes) else data.encode())
+
+    __call__ = put
+
+    def link(self, path, target):
+        os.symlink(target, self._place(path))
+
+
 @pytest.fixture
 def host_tree(tmp_path):
-    """Writes files of a made-up /proc and /sys under a root that the
-    stand-in reads instead of the host's own; the host again afterwards."""
-
-    def write(path, text):
-        p = tmp_path / path.lstrip("/")
-        p.parent.mkdir(parents=True, exist_ok=True)
-        p.write_text(text)
-
+    """A made-up /proc, /sys and utmp file that the stand-in reads instead of
+    the host's own; the host again afterwards."""
     standin.host_root(tmp_path)
     try:
-        yield write
+        yield HostTree(tmp_path)
     finally:
         standin.host_root(None)
 

@@ -39,8 +39,8 @@
 #undef IPPROTO_UDP
 #define IPPROTO_UDP (::bsd::ipproto_udp)
 
-// Process priority and the kernel memory interface's error buffer
-// (freebsd_procctl.h).
+// Process priority (freebsd_procctl.h) and the kernel memory interface's
+// error buffer (freebsd_kvm.h).
 #undef PRIO_PROCESS
 #define PRIO_PROCESS (::bsd::prio_process)
 #undef _POSIX2_LINE_MAX
@@ -49,6 +49,6 @@
 #define ntohs(x) (::bsd::ntohs(x))
 // Interface constants (freebsd_if_clash.h).
 #include "freebsd_if_clash.h"
-// Login record types (freebsd_disk.h).
+// Login record types (freebsd_utmpx.h).
 #undef USER_PROCESS
 #define USER_PROCESS (::bsd::ut_user_process)

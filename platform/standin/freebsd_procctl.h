@@ -1,8 +1,8 @@
 // FreeBSD amd64 records, constants and calls for a process's paths,
-// arguments, environment, CPU affinity, resource limits and priority.
+// arguments, CPU affinity, resource limits and priority.
 //
 // Constants that host headers also define (PRIO_PROCESS, the RLIMIT_
-// numbers, _POSIX2_LINE_MAX) are values in namespace bsd here; module code
+// numbers) are values in namespace bsd here; module code
 // gets the macros it uses from freebsd_clash.h.
 #pragma once
 
@@ -46,8 +46,6 @@ inline constexpr int prio_user = 2;
 inline constexpr int prio_min = -20;
 inline constexpr int prio_max = 20;
 
-inline constexpr int posix2_line_max = 2048;
-
 // FreeBSD's resource numbers.
 inline constexpr int rlimit_cpu = 0;
 inline constexpr int rlimit_fsize = 1;
@@ -74,11 +72,5 @@ int cpuset_setaffinity(cpulevel_t level, cpuwhich_t which, id_t id, std::size_t 
                        const cpuset_t *mask);
 int getpriority(int which, int who);
 int setpriority(int which, int who, int prio);
-
-kvm_t *kvm_openfiles(const char *execfile, const char *corefile, const char *swapfile, int flags,
-                     char *errbuf);
-kinfo_proc *kvm_getprocs(kvm_t *kd, int op, int arg, int *cnt);
-char **kvm_getenvv(kvm_t *kd, const kinfo_proc *p, int nchr);
-char *kvm_geterr(kvm_t *kd);
 
 }  // namespace bsd

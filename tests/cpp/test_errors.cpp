@@ -18,7 +18,7 @@
 #include "arch/freebsd/proc.h"
 #include "arch/posix/posix.h"
 #include "arch/posix/sysctl.h"
-#include "call_log.h"
+#include "support.h"
 #include "standin/inject/inject.h"
 
 namespace {

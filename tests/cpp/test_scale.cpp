@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support.h"
 #include "standin/freebsd.h"
 #include "standin/host/files.h"
 #include "standin/inject/inject.h"
@@ -31,11 +32,7 @@ std::size_t measure(std::vector<int> mib) {
 
 std::size_t entries(const char *dir) { return standin::list_numeric(dir).size(); }
 
-class ScaleTest : public ::testing::Test {
-protected:
-    void SetUp() override { standin_reset(); }
-    void TearDown() override { standin_reset(); }
-};
+class ScaleTest : public StandinTest {};
 
 // The host's table may change between the listings: the measure must lie
 // within what it could have seen, plus the headroom. The process count

@@ -3,6 +3,7 @@
 // socket fields of kinfo_file entries.
 // FreeBSD records first: host headers define some of their field names as
 // macros.
+#include "support.h"
 #include "standin/freebsd.h"
 #include "standin/host/sockets.h"
 
@@ -22,11 +23,6 @@
 
 namespace {
 
-template <class T> T at(const std::string &buf, std::size_t offset) {
-    T v;
-    std::memcpy(&v, buf.data() + offset, sizeof(v));
-    return v;
-}
 
 // A whole table as the kernel gives it: measure, then read.
 std::string read_table(const char *name) {

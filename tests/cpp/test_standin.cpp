@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "call_log.h"
+#include "support.h"
 #include "standin/freebsd.h"
 #include "standin/host/files.h"
 #include "standin/inject/inject.h"
@@ -30,11 +30,6 @@ constexpr std::size_t kinfo_proc_size = 1088;
 constexpr std::size_t kinfo_file_size = 1392;
 constexpr std::size_t kinfo_vmentry_size = 1160;
 
-template <class T> T at(const void *base, std::size_t offset) {
-    T v;
-    std::memcpy(&v, static_cast<const char *>(base) + offset, sizeof(v));
-    return v;
-}
 
 std::string text_at(const void *base, std::size_t offset, std::size_t field_size) {
     const char *p = static_cast<const char *>(base) + offset;
@@ -90,11 +85,6 @@ private:
     int tid_ = 0;
 };
 
-class StandinTest : public testing::Test {
-protected:
-    void SetUp() override { standin_reset(); }
-    void TearDown() override { standin_reset(); }
-};
 
 using StrlcatTest = StandinTest;
 using SysctlSemanticsTest = StandinTest;

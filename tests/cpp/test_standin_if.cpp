@@ -11,17 +11,13 @@
 #include <set>
 #include <string>
 
+#include "support.h"
 #include "standin/freebsd.h"
 #include "standin/answers/if_bsd.h"
 #include "standin/inject/inject.h"
 
 namespace {
 
-template <class T> T at(const void *base, std::size_t offset) {
-    T v;
-    std::memcpy(&v, static_cast<const char *>(base) + offset, sizeof(v));
-    return v;
-}
 
 std::set<std::string> host_interfaces() {
     std::set<std::string> names;

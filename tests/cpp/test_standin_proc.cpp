@@ -6,23 +6,21 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <future>
 #include <thread>
 #include <vector>
 
+#include "support.h"
 #include "standin/freebsd.h"
 #include "standin/inject/inject.h"
 #include "standin/host/proc_id.h"
 
 namespace {
 
-class StandinProcTest : public testing::Test {
-  protected:
-    void SetUp() override { standin_reset(); }
-    void TearDown() override { standin_reset(); }
-};
+class StandinProcTest : public StandinTest {};
 
 std::string read_answer(std::vector<int> mib, int *err) {
     std::size_t len = 0;
@@ -78,16 +76,34 @@ TEST_F(StandinProcTest, MissingProcessAndForeignCoreFileFail) {
     bsd::kvm_close(kd);
 }
 
+// Whatever count is claimed, the array holds it; a claim below the int
+// range is its lowest value, never one that wraps to a large count.
 TEST_F(StandinProcTest, InjectedCountNeverOutrunsTheArray) {
-    ASSERT_EQ(standin_answer_value("kvm_getprocs", "9", 3, "", 0), 0);
-    bsd::kvm_t *kd = bsd::kvm_openfiles(nullptr, "/dev/null", nullptr, 0, nullptr);
-    ASSERT_NE(kd, nullptr);
-    int cnt = 0;
-    bsd::kinfo_proc *p = bsd::kvm_getprocs(kd, KERN_PROC_PID, 9, &cnt);
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(cnt, 3);
-    EXPECT_EQ(p[2].ki_pid, 0);  // zeroed, and there to be read
-    bsd::kvm_close(kd);
+    struct {
+        long value;
+        int count;  // -1 with null: fails
+    } cases[] = {{3, 3}, {-3, -3}, {LONG_MIN, INT_MIN}, {-(1L << 31) - 1, INT_MIN},
+                 {1L << 21, -1}};
+    for (const auto &c : cases) {
+        standin_reset();
+        ASSERT_EQ(standin_answer_value("kvm_getprocs", "9", c.value, "", 0), 0);
+        bsd::kvm_t *kd = bsd::kvm_openfiles(nullptr, "/dev/null", nullptr, 0, nullptr);
+        ASSERT_NE(kd, nullptr);
+        int cnt = 0;
+        errno = 0;
+        bsd::kinfo_proc *p = bsd::kvm_getprocs(kd, KERN_PROC_PID, 9, &cnt);
+        if (c.count == -1) {
+            EXPECT_EQ(p, nullptr) << c.value;
+            EXPECT_EQ(errno, ENOMEM) << c.value;
+        } else {
+            ASSERT_NE(p, nullptr) << c.value;
+            EXPECT_EQ(cnt, c.count) << c.value;
+            if (cnt > 0) {
+                EXPECT_EQ(p[cnt - 1].ki_pid, 0);  // zeroed, and there to be read
+            }
+        }
+        bsd::kvm_close(kd);
+    }
 }
 
 TEST_F(StandinProcTest, ResourceNumbersAreFreeBSDs) {

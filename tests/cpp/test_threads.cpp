@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "call_log.h"
+#include "support.h"
 #include "standin/freebsd.h"
 #include "standin/inject/inject.h"
 

@@ -2,7 +2,6 @@
 answered from injected datagrams: the module sees only what they give."""
 
 import errno
-import os
 import socket
 import struct
 
@@ -13,27 +12,10 @@ import standin
 
 
 @pytest.fixture
-def root(tmp_path):
-    """A made-up host root: put(path, data) writes a file, link(path,
-    target) makes a symbolic link. The host's own again afterwards."""
-
-    class Tree:
-        def put(self, path, data):
-            p = tmp_path / path.lstrip("/")
-            p.parent.mkdir(parents=True, exist_ok=True)
-            p.write_bytes(data if isinstance(data, bytes) else data.encode())
-
-        def link(self, path, target):
-            p = tmp_path / path.lstrip("/")
-            p.parent.mkdir(parents=True, exist_ok=True)
-            os.symlink(target, p)
-
-    standin.host_root(tmp_path)
-    try:
-        yield Tree()
-    finally:
-        standin.host_root(None)
-        standin.reset()
+def root(host_tree):
+    """A made-up host root (host_tree), and nothing injected afterwards."""
+    yield host_tree
+    standin.reset()
 
 
 def made_up_process(tree):
@@ -52,17 +34,17 @@ def made_up_process(tree):
                          for ln in lines) + "\n"
 
     for d, tid in (("/proc/1", 1), ("/proc/1/task/1", 1), ("/proc/1/task/7", 7)):
-        tree.put(f"{d}/stat", f"{tid} (madeup) {' '.join(fields)}\n")
-        tree.put(f"{d}/status", status(tid))
-    tree.put("/proc/1/comm", "madeup\n")
-    tree.put("/proc/1/cmdline", b"made\0--up\0")
-    tree.put("/proc/1/environ", b"MADE=up\0")
+        tree(f"{d}/stat", f"{tid} (madeup) {' '.join(fields)}\n")
+        tree(f"{d}/status", status(tid))
+    tree("/proc/1/comm", "madeup\n")
+    tree("/proc/1/cmdline", b"made\0--up\0")
+    tree("/proc/1/environ", b"MADE=up\0")
     with open("/proc/self/smaps") as f:
         text = f.read().splitlines()
     head = text[0].split()
     block = [" ".join(head[:5] + ["/made/up/lib.so"])]
     block += [ln for ln in text[1:] if ":" in ln.split()[0]][:20]
-    tree.put("/proc/1/smaps", "\n".join(block) + "\n")
+    tree("/proc/1/smaps", "\n".join(block) + "\n")
     tree.link("/proc/1/exe", "/made/up/init")
 
 
@@ -97,7 +79,7 @@ def utmp(user, line, host, pid, sec):
                  "users", (), [("maker", "pts/9", "made.example", 1765000000.0, 4242)], id="utmp"),
 ])
 def test_tables_follow_the_root(root, path, data, fn, args, expected):
-    root.put(path, data)
+    root(path, data)
     assert getattr(q, fn)(*args) == expected
 
 

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "standin/freebsd.h"
@@ -82,14 +83,6 @@ struct swap_device {
 };
 // False when the host's swap table cannot be read.
 bool live_swap_devices(std::vector<swap_device> &out);
-
-// Fills the socket fields of a kinfo_getfile entry (domain, type, protocol,
-// local and peer address) for the host socket with this inode
-// (live_sock.cpp). Leaves them zero when the host lists no such socket.
-void socket_file_fields(std::uint64_t inode, bsd::kinfo_file &kf);
-
-// The host CPU behind each FreeBSD CPU number; -1 where the host has none.
-std::vector<int> host_cpu_map();
 
 // Disks (calls/libdevstat.cpp).
 // The FreeBSD name of a host block device, as the device statistics key it:

@@ -1,5 +1,5 @@
-// The CPUs of the host as FreeBSD numbers them, shared by the CPU answers
-// (live_sys.cpp) and the scheduler's topology text (live_topo.cpp).
+// The CPUs of the host as FreeBSD numbers them, shared by the CPU, memory,
+// sensor and topology answers (answers/cpu.cpp numbers them).
 #pragma once
 
 #include <bitset>

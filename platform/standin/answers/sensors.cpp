@@ -17,6 +17,7 @@
 #include "standin/host/owners.h"
 #include "standin/host/files.h"
 #include "standin/answers/answers.h"
+#include "standin/answers/cpus.h"
 
 namespace standin {
 namespace {
@@ -235,7 +236,7 @@ int live_cpu_temperature(const char *name, answer &a) {
     bool tjmax = leaf == "coretemp.tjmax";
     if (!tjmax && leaf != "temperature")
         return ENOENT;
-    std::vector<int> map = host_cpu_map();
+    std::vector<int> map = cpu_map();
     if (static_cast<std::size_t>(cpu) >= map.size() || map[static_cast<std::size_t>(cpu)] < 0)
         return ENOENT;
     sensor s;

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <new>
 #include <string>
@@ -130,6 +131,14 @@ inline bool table_slots(const step &st, std::size_t held, std::size_t &slots) {
     if (st.has_value && st.value > 0 && static_cast<std::size_t>(st.value) > held)
         slots = static_cast<std::size_t>(st.value);
     return slots <= max_table_entries;
+}
+
+// The count an injected table reports: its value if it has one, else the
+// whole entries held; the library's count is an int, so a claim below the
+// int range is held at its lowest value. Never above table_slots' slots.
+inline int table_count(const step &st, std::size_t held) {
+    long count = st.has_value ? st.value : static_cast<long>(held);
+    return count < INT_MIN ? INT_MIN : static_cast<int>(count);
 }
 
 }  // namespace standin

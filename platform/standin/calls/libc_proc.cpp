@@ -1,9 +1,10 @@
-// cpuset_getaffinity, cpuset_setaffinity, getpriority and setpriority over
-// the host's affinity and priority calls.
+// kill, cpuset_getaffinity, cpuset_setaffinity, getpriority and setpriority
+// over the host's signal, affinity and priority calls.
 //
 // FreeBSD applies a process's mask and nice value to all of its threads; the
 // host keeps them per thread, so a change here is made to every thread.
 #include <sched.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -222,6 +223,33 @@ int succeeds(const step &) {
 }  // namespace standin
 
 namespace bsd {
+
+// Injected under the ID: an answer succeeds, an error fails with its errno.
+int kill(pid_t pid, int sig) {
+    return standin::run(
+        "kill", pid, {"call", static_cast<std::size_t>(sig)}, standin::fails_with(-1),
+        [](const standin::step &) { return 0; },
+        [&] {
+            // Only the null signal passes to the host: the module never
+            // sends others.
+            if (sig != 0) {
+                errno = EINVAL;
+                return -1;
+            }
+            int rc = ::kill(pid, 0);
+            int err = errno;
+            if (rc == -1 && err != EPERM)
+                return -1;
+            // A thread of another process is no process here.
+            if (!standin::is_process(pid)) {
+                errno = ESRCH;
+                return -1;
+            }
+            errno = err;
+            return rc;
+        },
+        standin::no_checks(), standin::keeps_result("kill"));
+}
 
 // Injected under the ID: an answer is the mask's bytes (the rest zero), an
 // error fails with its errno.

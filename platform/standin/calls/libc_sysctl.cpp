@@ -1,5 +1,7 @@
 // sysctl and sysctlbyname with FreeBSD's semantics, answered from injected
-// steps or from the live host.
+// steps or from the live host, and sysconf.
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -299,6 +301,21 @@ int sysctlbyname(const char *name, void *oldp, std::size_t *oldlenp, const void 
     return standin::sysctl_call(name, oldp, oldlenp, newp, newlen, [&](standin::answer &a) {
         return standin::live_name(name, a);
     });
+}
+
+// Injected under the name's number: an answer returns its value, an error
+// fails with its errno. Only the page size is asked for.
+long sysconf(int name) {
+    return standin::run(
+        "sysconf", name, {}, standin::fails_with(-1L),
+        [](const standin::step &st) { return st.value; },
+        [&] {
+            if (name == sc_pagesize)
+                return ::sysconf(_SC_PAGESIZE);
+            errno = EINVAL;
+            return -1L;
+        },
+        standin::no_checks(), standin::keeps_result("sysconf"));
 }
 
 }  // namespace bsd

@@ -98,16 +98,12 @@ template <class T> T *injected_table(const step &st, int *cntp) {
     std::size_t slots;
     if (!table_slots(st, n, slots))
         return fail<T>(ENOMEM);
-    // The library's count is an int.
-    long count = st.has_value ? st.value : static_cast<long>(n);
-    if (count < INT_MIN)
-        count = INT_MIN;
     T *arr = static_cast<T *>(std::calloc(slots ? slots : 1, sizeof(T)));
     if (arr == nullptr)
         return fail<T>(ENOMEM);
     if (n)
         std::memcpy(static_cast<void *>(arr), st.data().data(), n * sizeof(T));
-    *cntp = static_cast<int>(count);
+    *cntp = table_count(st, n);
     return arr;
 }
 
