@@ -39,6 +39,35 @@
 #undef IPPROTO_UDP
 #define IPPROTO_UDP (::bsd::ipproto_udp)
 
+// Resource limits (freebsd_procctl.h): FreeBSD's numbers, not the host's.
+#undef RLIMIT_AS
+#define RLIMIT_AS (::bsd::rlimit_as)
+#undef RLIMIT_CORE
+#define RLIMIT_CORE (::bsd::rlimit_core)
+#undef RLIMIT_CPU
+#define RLIMIT_CPU (::bsd::rlimit_cpu)
+#undef RLIMIT_DATA
+#define RLIMIT_DATA (::bsd::rlimit_data)
+#undef RLIMIT_FSIZE
+#define RLIMIT_FSIZE (::bsd::rlimit_fsize)
+#undef RLIMIT_MEMLOCK
+#define RLIMIT_MEMLOCK (::bsd::rlimit_memlock)
+#undef RLIMIT_NOFILE
+#define RLIMIT_NOFILE (::bsd::rlimit_nofile)
+#undef RLIMIT_NPROC
+#define RLIMIT_NPROC (::bsd::rlimit_nproc)
+#undef RLIMIT_RSS
+#define RLIMIT_RSS (::bsd::rlimit_rss)
+#undef RLIMIT_STACK
+#define RLIMIT_STACK (::bsd::rlimit_stack)
+#undef RLIMIT_SWAP
+#define RLIMIT_SWAP (::bsd::rlimit_swap)
+#undef RLIMIT_SBSIZE
+#define RLIMIT_SBSIZE (::bsd::rlimit_sbsize)
+#undef RLIMIT_NPTS
+#define RLIMIT_NPTS (::bsd::rlimit_npts)
+#undef RLIM_INFINITY
+#define RLIM_INFINITY (::bsd::rlim_infinity)
 // Process priority (freebsd_procctl.h) and the kernel memory interface's
 // error buffer (freebsd_kvm.h).
 #undef PRIO_PROCESS

@@ -14,19 +14,19 @@
 // Added in this order; the resource numbers are FreeBSD's, not the host's.
 static const quarn_constant posix_constants[] = {
     QUARN_CONSTANT(AF_LINK),
-    {"RLIMIT_AS", 10},
-    {"RLIMIT_CORE", 4},
-    {"RLIMIT_CPU", 0},
-    {"RLIMIT_DATA", 2},
-    {"RLIMIT_FSIZE", 1},
-    {"RLIMIT_MEMLOCK", 6},
-    {"RLIMIT_NOFILE", 8},
-    {"RLIMIT_NPROC", 7},
-    {"RLIMIT_RSS", 5},
-    {"RLIMIT_STACK", 3},
-    {"RLIMIT_SWAP", 12},
-    {"RLIMIT_SBSIZE", 9},
-    {"RLIMIT_NPTS", 11},
+    QUARN_CONSTANT(RLIMIT_AS),
+    QUARN_CONSTANT(RLIMIT_CORE),
+    QUARN_CONSTANT(RLIMIT_CPU),
+    QUARN_CONSTANT(RLIMIT_DATA),
+    QUARN_CONSTANT(RLIMIT_FSIZE),
+    QUARN_CONSTANT(RLIMIT_MEMLOCK),
+    QUARN_CONSTANT(RLIMIT_NOFILE),
+    QUARN_CONSTANT(RLIMIT_NPROC),
+    QUARN_CONSTANT(RLIMIT_RSS),
+    QUARN_CONSTANT(RLIMIT_STACK),
+    QUARN_CONSTANT(RLIMIT_SWAP),
+    QUARN_CONSTANT(RLIMIT_SBSIZE),
+    QUARN_CONSTANT(RLIMIT_NPTS),
 };
 
 static PyMethodDef posix_methods[] = {
@@ -48,7 +48,7 @@ extern "C" int quarn_posix_add_constants(PyObject *mod) {
         return -1;
     if (quarn_add_constants(mod, posix_constants) != 0)
         return -1;
-    PyObject *infinity = PyLong_FromLong(9223372036854775807L);
+    PyObject *infinity = PyLong_FromLong(static_cast<long>(RLIM_INFINITY));
     if (infinity == nullptr)
         return -1;
     if (PyModule_AddObject(mod, "RLIM_INFINITY", infinity)) {
