@@ -8,7 +8,7 @@ import os
 import pytest
 
 import _quarn_bsd as q
-from portable import ME
+from portable import ME, REPLAY
 
 INT, FLOAT, STR = int, float, str
 NONE = type(None)
@@ -121,10 +121,13 @@ def test_shape_checker_tells_apart(shape, good, bad):
 
 
 def test_os_error_for_a_process_that_is_gone():
-    pid = os.fork()
-    if pid == 0:
-        os._exit(0)
-    os.waitpid(pid, 0)
+    if REPLAY:
+        pid = max(q.pids()) + 1  # a process the recorded machine did not have
+    else:
+        pid = os.fork()
+        if pid == 0:
+            os._exit(0)
+        os.waitpid(pid, 0)
     with pytest.raises(OSError) as e:
         q.proc_oneshot_info(pid)
     assert e.value.errno == 3
