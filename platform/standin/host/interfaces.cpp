@@ -182,8 +182,7 @@ int host_addrs(std::vector<host_addr> &out) {
 
 link_addrs addrs_by_link(const std::vector<host_link> &links,
                          const std::vector<host_addr> &addrs) {
-    std::unordered_map<int, std::size_t> at;  // link index to its place
-    at.reserve(links.size());
+    std::unordered_map<int, std::size_t> at(links.size());  // link index to its place
     for (std::size_t i = 0; i < links.size(); i++)
         at.emplace(links[i].index, i);
     // Count each link's addresses, make the counts starts, then place each
