@@ -24,22 +24,6 @@ std::string mib_key(const int *name, u_int namelen) {
     return key;
 }
 
-// As the stand-in keeps a kernel parameter: a write is not kept, a failure
-// is its errno (a buffer too short its ENOMEM alone), a measure its size.
-void keep_sysctl(const std::string &key, const void *oldp, const size_t *oldlenp,
-                 const void *newp, int rc) {
-    if (newp != nullptr)
-        return;
-    if (rc != 0)
-        quarn_record::error("sysctl", key, errno);
-    else if (oldlenp == nullptr)
-        quarn_record::answer("sysctl", key, nullptr, 0);
-    else if (oldp == nullptr)
-        quarn_record::measure("sysctl", key, *oldlenp);
-    else
-        quarn_record::answer("sysctl", key, oldp, *oldlenp);
-}
-
 void keep_result(const char *call, const std::string &key, long rc) {
     int err = errno;
     quarn_record::result(call, key, rc);
@@ -118,7 +102,7 @@ int sysctl(const int *name, u_int namelen, void *oldp, size_t *oldlenp, const vo
     int rc = ::sysctl(name, namelen, oldp, oldlenp, newp, newlen);
     if (quarn_record::on() && name != nullptr) {
         int err = errno;
-        keep_sysctl(mib_key(name, namelen), oldp, oldlenp, newp, rc);
+        quarn_record::sysctl(mib_key(name, namelen), oldp, oldlenp, newp, rc);
         errno = err;
     }
     return rc;
@@ -129,7 +113,7 @@ int sysctlbyname(const char *name, void *oldp, size_t *oldlenp, const void *newp
     int rc = ::sysctlbyname(name, oldp, oldlenp, newp, newlen);
     if (quarn_record::on() && name != nullptr) {
         int err = errno;
-        keep_sysctl(name, oldp, oldlenp, newp, rc);
+        quarn_record::sysctl(name, oldp, oldlenp, newp, rc);
         errno = err;
     }
     return rc;

@@ -164,6 +164,20 @@ void measure(const char *call, const std::string &key, std::size_t size) {
     keep(call, key, k_measure, false, static_cast<std::int64_t>(size), nullptr, 0);
 }
 
+void sysctl(const std::string &key, const void *oldp, const std::size_t *oldlenp,
+            const void *newp, int rc) {
+    if (newp != nullptr)
+        return;  // a setter: nothing of the machine's to keep
+    if (rc != 0)
+        error("sysctl", key, errno);
+    else if (oldlenp == nullptr)
+        answer("sysctl", key, nullptr, 0);
+    else if (oldp == nullptr)
+        measure("sysctl", key, *oldlenp);
+    else
+        answer("sysctl", key, oldp, *oldlenp);
+}
+
 }  // namespace quarn_record
 
 extern "C" int quarn_record_start(void) {

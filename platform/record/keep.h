@@ -24,6 +24,11 @@ void error(const char *call, const std::string &key, int err);
 void result(const char *call, const std::string &key, long rc);
 // A measure of a kernel parameter: the size it reported.
 void measure(const char *call, const std::string &key, std::size_t size);
+// A kernel parameter read as the module made it: a write is not kept, a
+// failure is its errno (a buffer too short its ENOMEM alone: what it holds
+// then is no answer, and may be the caller's own memory), a measure its size.
+void sysctl(const std::string &key, const void *oldp, const std::size_t *oldlenp,
+            const void *newp, int rc);
 
 }  // namespace quarn_record
 

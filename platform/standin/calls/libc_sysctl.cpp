@@ -224,23 +224,6 @@ int answer_live(void *oldp, std::size_t *oldlenp, const void *newp, std::size_t 
     return read_live(oldp, oldlenp, live);
 }
 
-// Keeps a live answer for a recording. A buffer that proved too short is
-// kept as its ENOMEM alone: what it holds then is no answer to read (the
-// caller grows it and asks again), and may be the caller's own memory.
-void keep(const std::string &key, const void *oldp, const std::size_t *oldlenp,
-          const void *newp, int rc) {
-    if (newp != nullptr)
-        return;  // a setter: nothing of the machine's to keep
-    if (rc != 0)
-        quarn_record::error("sysctl", key, errno);
-    else if (oldlenp == nullptr)
-        quarn_record::answer("sysctl", key, nullptr, 0);
-    else if (oldp == nullptr)
-        quarn_record::measure("sysctl", key, *oldlenp);
-    else
-        quarn_record::answer("sysctl", key, oldp, *oldlenp);
-}
-
 // A write under replay: the parameter answers the new value from now on
 // (-1: nothing is replayed).
 int replay_write(const std::string &key, const void *newp, std::size_t newlen) {
@@ -269,7 +252,7 @@ int sysctl_call(const Key &key, void *oldp, std::size_t *oldlenp, const void *ne
             return answer_live(oldp, oldlenp, newp, newlen, live, write);
         },
         no_checks(),
-        [&](const std::string &k, int rc) { keep(k, oldp, oldlenp, newp, rc); });
+        [&](const std::string &k, int rc) { quarn_record::sysctl(k, oldp, oldlenp, newp, rc); });
 }
 
 }  // namespace
