@@ -18,16 +18,16 @@ namespace {
 
 // Reads the live table as the module does: measure, then read.
 int read_mounts(std::vector<bsd::statfs> &out) {
-    int count = bsd::getfsstat(nullptr, 0, MNT_NOWAIT);
+    int count = bsd::getfsstat(nullptr, 0, bsd::mnt_nowait);
     if (count < 0)
         return -1;
     out.resize(static_cast<std::size_t>(count));
-    return bsd::getfsstat(out.data(), static_cast<long>(count * sizeof(bsd::statfs)), MNT_NOWAIT);
+    return bsd::getfsstat(out.data(), static_cast<long>(count * sizeof(bsd::statfs)), bsd::mnt_nowait);
 }
 
 bool well_formed(const bsd::statfs &fs) {
-    return fs.f_version == STATFS_VERSION && memchr(fs.f_fstypename, 0, MFSNAMELEN) &&
-           memchr(fs.f_mntfromname, 0, MNAMELEN) && memchr(fs.f_mntonname, 0, MNAMELEN) &&
+    return fs.f_version == bsd::statfs_version && memchr(fs.f_fstypename, 0, bsd::mfsnamelen) &&
+           memchr(fs.f_mntfromname, 0, bsd::mnamelen) && memchr(fs.f_mntonname, 0, bsd::mnamelen) &&
            fs.f_mntonname[0] == '/';
 }
 
@@ -37,7 +37,7 @@ TEST(StandinMounts, RefusesBadModeAndNegativeSize) {
     EXPECT_EQ(bsd::getfsstat(&fs, sizeof(fs), 0), -1);
     EXPECT_EQ(errno, EINVAL);
     errno = 0;
-    EXPECT_EQ(bsd::getfsstat(&fs, -1, MNT_WAIT), -1);
+    EXPECT_EQ(bsd::getfsstat(&fs, -1, bsd::mnt_wait), -1);
     EXPECT_EQ(errno, EINVAL);
 }
 
@@ -47,7 +47,7 @@ TEST(StandinMounts, ShortBufferGetsWholeRecordsOnly) {
     bsd::statfs two[2];
     std::memset(two, 0x55, sizeof(two));
     // Room for one record and a half: one is written, the rest untouched.
-    EXPECT_EQ(bsd::getfsstat(two, sizeof(two[0]) + sizeof(two[0]) / 2, MNT_NOWAIT), 1);
+    EXPECT_EQ(bsd::getfsstat(two, sizeof(two[0]) + sizeof(two[0]) / 2, bsd::mnt_nowait), 1);
     EXPECT_TRUE(well_formed(two[0]));
     EXPECT_EQ(static_cast<unsigned char>(two[1].f_fstypename[0]), 0x55);
 }
@@ -77,7 +77,7 @@ TEST(StandinMounts, LiveAndInjectedCallsFromThreads) {
     pool.emplace_back([&] {
         bsd::statfs fs;
         std::memset(&fs, 0, sizeof(fs));
-        fs.f_version = STATFS_VERSION;
+        fs.f_version = bsd::statfs_version;
         std::strcpy(fs.f_fstypename, "ufs");
         std::strcpy(fs.f_mntfromname, "/dev/ada0p2");
         std::strcpy(fs.f_mntonname, "/");

@@ -100,12 +100,12 @@ TEST_F(Descriptors, PseudoEntriesComeFirstThenDescriptorsInOrder) {
     ASSERT_NE(t.arr, nullptr);
     std::vector<int> order;
     for (int i = 0; i < t.count; i++) {
-        if (t.arr.get()[i].kf_fd != KF_FD_TYPE_CTTY)  // when run from a terminal
+        if (t.arr.get()[i].kf_fd != bsd::kf_fd_type_ctty)  // when run from a terminal
             order.push_back(t.arr.get()[i].kf_fd);
     }
     ASSERT_GE(order.size(), 3u);
     EXPECT_EQ(std::vector<int>(order.begin(), order.begin() + 3),
-              (std::vector<int>{KF_FD_TYPE_TEXT, KF_FD_TYPE_CWD, KF_FD_TYPE_ROOT}));
+              (std::vector<int>{bsd::kf_fd_type_text, bsd::kf_fd_type_cwd, bsd::kf_fd_type_root}));
     // Exactly this process's descriptors, none of the answer's own.
     std::vector<int> listed;
     for (int fd = 0; fd < 1024; fd++) {
@@ -114,15 +114,15 @@ TEST_F(Descriptors, PseudoEntriesComeFirstThenDescriptorsInOrder) {
     }
     EXPECT_EQ(std::vector<int>(order.begin() + 3, order.end()), listed);
 
-    const bsd::kinfo_file *text = entry(t, KF_FD_TYPE_TEXT);
-    EXPECT_EQ(text->kf_type, KF_TYPE_VNODE);
-    EXPECT_EQ(text->kf_vnode_type, KF_VTYPE_VREG);
+    const bsd::kinfo_file *text = entry(t, bsd::kf_fd_type_text);
+    EXPECT_EQ(text->kf_type, bsd::kf_type_vnode);
+    EXPECT_EQ(text->kf_un.kf_file.kf_file_type, bsd::kf_vtype_vreg);
     EXPECT_EQ(text->kf_path, link_of("/proc/self/exe"));
     char cwd[PATH_MAX];
     ASSERT_NE(getcwd(cwd, sizeof(cwd)), nullptr);
-    EXPECT_EQ(entry(t, KF_FD_TYPE_CWD)->kf_path, std::string(cwd));
-    EXPECT_EQ(entry(t, KF_FD_TYPE_CWD)->kf_vnode_type, KF_VTYPE_VDIR);
-    EXPECT_EQ(entry(t, KF_FD_TYPE_ROOT)->kf_path, std::string("/"));
+    EXPECT_EQ(entry(t, bsd::kf_fd_type_cwd)->kf_path, std::string(cwd));
+    EXPECT_EQ(entry(t, bsd::kf_fd_type_cwd)->kf_un.kf_file.kf_file_type, bsd::kf_vtype_vdir);
+    EXPECT_EQ(entry(t, bsd::kf_fd_type_root)->kf_path, std::string("/"));
 }
 
 TEST_F(Descriptors, EachKindInFreeBSDTerms) {
@@ -130,33 +130,33 @@ TEST_F(Descriptors, EachKindInFreeBSDTerms) {
     ASSERT_NE(t.arr, nullptr);
     const bsd::kinfo_file *f = entry(t, file_);
     ASSERT_NE(f, nullptr);
-    EXPECT_EQ(f->kf_type, KF_TYPE_VNODE);
-    EXPECT_EQ(f->kf_vnode_type, KF_VTYPE_VREG);
+    EXPECT_EQ(f->kf_type, bsd::kf_type_vnode);
+    EXPECT_EQ(f->kf_un.kf_file.kf_file_type, bsd::kf_vtype_vreg);
     EXPECT_EQ(f->kf_path, dir_ + "/f");
     EXPECT_EQ(f->kf_un.kf_file.kf_file_size, 10u);
 
     // A file without a name any more cannot be named.
-    EXPECT_EQ(entry(t, gone_)->kf_type, KF_TYPE_VNODE);
+    EXPECT_EQ(entry(t, gone_)->kf_type, bsd::kf_type_vnode);
     EXPECT_EQ(entry(t, gone_)->kf_path, std::string());
-    EXPECT_EQ(entry(t, dirfd_)->kf_vnode_type, KF_VTYPE_VDIR);
+    EXPECT_EQ(entry(t, dirfd_)->kf_un.kf_file.kf_file_type, bsd::kf_vtype_vdir);
     EXPECT_EQ(entry(t, dirfd_)->kf_path, dir_);
 
     struct {
         int fd;
         int type;
-    } kinds[] = {{pipe_[0], KF_TYPE_PIPE}, {pipe_[1], KF_TYPE_PIPE},
-                 {inet_, KF_TYPE_SOCKET}, {unix_, KF_TYPE_SOCKET},
-                 {event_, KF_TYPE_EVENTFD}, {memfd_, KF_TYPE_SHM}};
+    } kinds[] = {{pipe_[0], bsd::kf_type_pipe}, {pipe_[1], bsd::kf_type_pipe},
+                 {inet_, bsd::kf_type_socket}, {unix_, bsd::kf_type_socket},
+                 {event_, bsd::kf_type_eventfd}, {memfd_, bsd::kf_type_shm}};
     for (const auto &k : kinds) {
         ASSERT_NE(entry(t, k.fd), nullptr) << k.fd;
         EXPECT_EQ(entry(t, k.fd)->kf_type, k.type) << k.fd;
     }
     EXPECT_EQ(entry(t, memfd_)->kf_path, std::string("memfd:quarn"));
     const bsd::kinfo_file *inet = entry(t, inet_);
-    EXPECT_EQ(inet->kf_sock_domain, bsd::af_inet);
-    EXPECT_EQ(inet->kf_sock_type, bsd::sock_stream);
-    EXPECT_EQ(inet->kf_sock_protocol, bsd::ipproto_tcp);
-    EXPECT_EQ(entry(t, unix_)->kf_sock_domain, bsd::af_unix);
+    EXPECT_EQ(inet->kf_un.kf_sock.kf_sock_domain0, bsd::af_inet);
+    EXPECT_EQ(inet->kf_un.kf_sock.kf_sock_type0, bsd::sock_stream);
+    EXPECT_EQ(inet->kf_un.kf_sock.kf_sock_protocol0, bsd::ipproto_tcp);
+    EXPECT_EQ(entry(t, unix_)->kf_un.kf_sock.kf_sock_domain0, bsd::af_unix);
 }
 
 TEST(DescriptorsOf, ControllingTerminalFollowsTheText) {
@@ -186,8 +186,8 @@ TEST(DescriptorsOf, ControllingTerminalFollowsTheText) {
     ASSERT_EQ(c, 'y');
     ASSERT_NE(t.arr, nullptr);
     ASSERT_GE(t.count, 4);
-    EXPECT_EQ(t.arr.get()[1].kf_fd, KF_FD_TYPE_CTTY);
-    EXPECT_EQ(t.arr.get()[1].kf_vnode_type, KF_VTYPE_VCHR);
+    EXPECT_EQ(t.arr.get()[1].kf_fd, bsd::kf_fd_type_ctty);
+    EXPECT_EQ(t.arr.get()[1].kf_un.kf_file.kf_file_type, bsd::kf_vtype_vchr);
     EXPECT_EQ(t.arr.get()[1].kf_path, slave);
 }
 
@@ -230,26 +230,26 @@ TEST(MemoryMap, MappingsInFreeBSDTerms) {
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->kve_start, reinterpret_cast<std::uint64_t>(file));
     EXPECT_EQ(e->kve_end - e->kve_start, std::uint64_t(4 * page));
-    EXPECT_EQ(e->kve_type, KVME_TYPE_VNODE);
-    EXPECT_EQ(e->kve_protection, KVME_PROT_READ);
-    EXPECT_EQ(e->kve_flags & KVME_FLAG_COW, 0);
+    EXPECT_EQ(e->kve_type, bsd::kvme_type_vnode);
+    EXPECT_EQ(e->kve_protection, bsd::kvme_prot_read);
+    EXPECT_EQ(e->kve_flags & bsd::kvme_flag_cow, 0);
     EXPECT_EQ(e->kve_path, std::string(path));
     // A file without a name any more: a vnode without a path.
-    EXPECT_EQ(mapping_at(t, gone)->kve_type, KVME_TYPE_VNODE);
+    EXPECT_EQ(mapping_at(t, gone)->kve_type, bsd::kvme_type_vnode);
     EXPECT_EQ(mapping_at(t, gone)->kve_path, std::string());
-    EXPECT_EQ(mapping_at(t, gone)->kve_protection, KVME_PROT_READ | KVME_PROT_EXEC);
-    EXPECT_EQ(mapping_at(t, gone)->kve_flags & KVME_FLAG_COW, KVME_FLAG_COW);
+    EXPECT_EQ(mapping_at(t, gone)->kve_protection, bsd::kvme_prot_read | bsd::kvme_prot_exec);
+    EXPECT_EQ(mapping_at(t, gone)->kve_flags & bsd::kvme_flag_cow, bsd::kvme_flag_cow);
 
     const bsd::kinfo_vmentry *a = mapping_at(t, anon);
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->kve_end - a->kve_start, std::uint64_t(9 * page));
-    EXPECT_EQ(a->kve_type, KVME_TYPE_DEFAULT);
+    EXPECT_EQ(a->kve_type, bsd::kvme_type_default);
     EXPECT_EQ(a->kve_path, std::string());
     EXPECT_EQ(a->kve_resident, 3);
     EXPECT_EQ(a->kve_private_resident, 3);
     EXPECT_EQ(a->kve_ref_count, 0);
     EXPECT_EQ(a->kve_shadow_count, 0);
-    EXPECT_EQ(mapping_at(t, shared)->kve_type, KVME_TYPE_DEFAULT);
+    EXPECT_EQ(mapping_at(t, shared)->kve_type, bsd::kvme_type_default);
     EXPECT_EQ(mapping_at(t, shared)->kve_path, std::string());
 
     munmap(file, 4 * page);
@@ -276,8 +276,8 @@ TEST(MemoryMap, SpecialMappings) {
     struct {
         const char *name;
         int type;
-    } specials[] = {{"[vdso]", KVME_TYPE_PHYS}, {"[stack]", KVME_TYPE_DEFAULT},
-                    {"[vvar]", KVME_TYPE_DEVICE}};
+    } specials[] = {{"[vdso]", bsd::kvme_type_phys}, {"[stack]", bsd::kvme_type_default},
+                    {"[vvar]", bsd::kvme_type_device}};
     for (const auto &s : specials) {
         std::size_t at = maps.find(std::string(" ") + s.name + "\n");
         if (at == std::string::npos)

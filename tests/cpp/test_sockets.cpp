@@ -269,10 +269,10 @@ TEST(SocketFileFields, InetAndUnixAndOthers) {
     standin::socket_scope scope;
     bsd::kinfo_file kf{};
     standin::socket_file_fields(inode_of(tcp.fd), kf);
-    EXPECT_EQ(kf.kf_sock_domain, 28);
-    EXPECT_EQ(kf.kf_sock_type, 1);
-    EXPECT_EQ(kf.kf_sock_protocol, 6);
-    const auto *local = reinterpret_cast<const unsigned char *>(&kf.kf_sa_local);
+    EXPECT_EQ(kf.kf_un.kf_sock.kf_sock_domain0, 28);
+    EXPECT_EQ(kf.kf_un.kf_sock.kf_sock_type0, 1);
+    EXPECT_EQ(kf.kf_un.kf_sock.kf_sock_protocol0, 6);
+    const auto *local = reinterpret_cast<const unsigned char *>(&kf.kf_un.kf_sock.kf_sa_local);
     EXPECT_EQ(local[0], 28);  // sa_len
     EXPECT_EQ(local[1], 28);  // sa_family
     EXPECT_EQ(std::memcmp(local + 2, &sin6.sin6_port, 2), 0);
@@ -280,16 +280,16 @@ TEST(SocketFileFields, InetAndUnixAndOthers) {
 
     kf = {};
     standin::socket_file_fields(inode_of(a.fd), kf);
-    EXPECT_EQ(kf.kf_sock_domain, 1);
-    EXPECT_EQ(kf.kf_sock_type, 5);
+    EXPECT_EQ(kf.kf_un.kf_sock.kf_sock_domain0, 1);
+    EXPECT_EQ(kf.kf_un.kf_sock.kf_sock_type0, 5);
 
     kf = {};
     standin::socket_file_fields(inode_of(nl.fd), kf);
-    EXPECT_EQ(kf.kf_sock_domain, 17);  // FreeBSD's routing socket
+    EXPECT_EQ(kf.kf_un.kf_sock.kf_sock_domain0, 17);  // FreeBSD's routing socket
 
     kf = {};
     standin::socket_file_fields(0xffffffffffULL, kf);
-    EXPECT_EQ(kf.kf_sock_domain, 0);
+    EXPECT_EQ(kf.kf_un.kf_sock.kf_sock_domain0, 0);
 }
 
 TEST(InetNtop, FreeBsdFamilies) {

@@ -43,7 +43,7 @@ TEST_F(StandinProcTest, HandleOwnsRecordsAndEnvironmentUntilClosed) {
     ASSERT_NE(kd, nullptr);
     EXPECT_STREQ(errbuf, "untouched");
     int cnt = -1;
-    bsd::kinfo_proc *p = bsd::kvm_getprocs(kd, KERN_PROC_PID, ::getpid(), &cnt);
+    bsd::kinfo_proc *p = bsd::kvm_getprocs(kd, bsd::kern_proc_pid, ::getpid(), &cnt);
     ASSERT_NE(p, nullptr);
     ASSERT_EQ(cnt, 1);
     EXPECT_EQ(p->ki_pid, ::getpid());
@@ -70,7 +70,7 @@ TEST_F(StandinProcTest, MissingProcessAndForeignCoreFileFail) {
     bsd::kvm_t *kd = bsd::kvm_openfiles(nullptr, "/dev/null", nullptr, 0, errbuf);
     ASSERT_NE(kd, nullptr);
     int cnt = 5;
-    EXPECT_EQ(bsd::kvm_getprocs(kd, KERN_PROC_PID, 1 << 23, &cnt), nullptr);
+    EXPECT_EQ(bsd::kvm_getprocs(kd, bsd::kern_proc_pid, 1 << 23, &cnt), nullptr);
     EXPECT_EQ(errno, ESRCH);
     EXPECT_STREQ(bsd::kvm_geterr(kd), "kvm_getprocs: No such process");
     bsd::kvm_close(kd);
@@ -91,7 +91,7 @@ TEST_F(StandinProcTest, InjectedCountNeverOutrunsTheArray) {
         ASSERT_NE(kd, nullptr);
         int cnt = 0;
         errno = 0;
-        bsd::kinfo_proc *p = bsd::kvm_getprocs(kd, KERN_PROC_PID, 9, &cnt);
+        bsd::kinfo_proc *p = bsd::kvm_getprocs(kd, bsd::kern_proc_pid, 9, &cnt);
         if (c.count == -1) {
             EXPECT_EQ(p, nullptr) << c.value;
             EXPECT_EQ(errno, ENOMEM) << c.value;
@@ -116,7 +116,7 @@ TEST_F(StandinProcTest, ResourceNumbersAreFreeBSDs) {
     for (const auto &pr : pairs) {
         int err = -1;
         std::string rec =
-            read_answer({CTL_KERN, KERN_PROC, KERN_PROC_RLIMIT, ::getpid(), pr.bsd_res}, &err);
+            read_answer({bsd::ctl_kern, bsd::kern_proc, bsd::kern_proc_rlimit, ::getpid(), pr.bsd_res}, &err);
         ASSERT_EQ(err, 0);
         ASSERT_EQ(rec.size(), 16u);
         bsd::rlimit rl;
@@ -130,14 +130,14 @@ TEST_F(StandinProcTest, ResourceNumbersAreFreeBSDs) {
         EXPECT_EQ(rl.rlim_max, expect(host.rlim_max)) << pr.bsd_res;
     }
     int err = 0;
-    read_answer({CTL_KERN, KERN_PROC, KERN_PROC_RLIMIT, ::getpid(), bsd::rlim_nlimits}, &err);
+    read_answer({bsd::ctl_kern, bsd::kern_proc, bsd::kern_proc_rlimit, ::getpid(), bsd::rlim_nlimits}, &err);
     EXPECT_EQ(err, EINVAL);
-    read_answer({CTL_KERN, KERN_PROC, KERN_PROC_RLIMIT, ::getpid()}, &err);
+    read_answer({bsd::ctl_kern, bsd::kern_proc, bsd::kern_proc_rlimit, ::getpid()}, &err);
     EXPECT_EQ(err, EINVAL);
 }
 
 TEST_F(StandinProcTest, RlimitWritesOfTheWrongSizeOrWithAReadAreRefused) {
-    int mib[5] = {CTL_KERN, KERN_PROC, KERN_PROC_RLIMIT, ::getpid(), bsd::rlimit_core};
+    int mib[5] = {bsd::ctl_kern, bsd::kern_proc, bsd::kern_proc_rlimit, ::getpid(), bsd::rlimit_core};
     bsd::rlimit rl{0, 0};
     EXPECT_EQ(bsd::sysctl(mib, 5, nullptr, nullptr, &rl, 8), -1);
     EXPECT_EQ(errno, EINVAL);

@@ -37,7 +37,7 @@ TEST(StandinThreads, ConcurrentInjectionReadsAndLiveAnswers) {
                 if (bsd::sysctlbyname(key.c_str(), &got, &len, nullptr, 0) != 0 ||
                     len != sizeof(got) || got != expected)
                     failures++;
-                int mib[4] = {CTL_KERN, KERN_PROC, KERN_PROC_PID, static_cast<int>(getpid())};
+                int mib[4] = {bsd::ctl_kern, bsd::kern_proc, bsd::kern_proc_pid, static_cast<int>(getpid())};
                 bsd::kinfo_proc kp;
                 len = sizeof(kp);
                 if (bsd::sysctl(mib, 4, &kp, &len, nullptr, 0) != 0 || kp.ki_pid != getpid())

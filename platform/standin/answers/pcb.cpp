@@ -85,21 +85,21 @@ void fill_inpcb(const host_inet &s, int proto, int type, bsd::xinpcb &pcb) {
         so.so_rcv.sb_cc = s.rqueue;
         so.so_snd.sb_cc = s.wqueue;
     }
-    pcb.inp_inc.inc_fport = s.fport;
-    pcb.inp_inc.inc_lport = s.lport;
+    pcb.inp_inc.inc_ie.ie_fport = s.fport;
+    pcb.inp_inc.inc_ie.ie_lport = s.lport;
     if (s.family == AF_INET) {
-        std::memcpy(&pcb.inp_inc.inc_laddr, s.laddr, 4);
-        std::memcpy(&pcb.inp_inc.inc_faddr, s.faddr, 4);
-        pcb.inp_vflag = INP_IPV4;
+        std::memcpy(&pcb.inp_inc.inc_ie.ie_dependladdr.id46_addr.ia46_addr4, s.laddr, 4);
+        std::memcpy(&pcb.inp_inc.inc_ie.ie_dependfaddr.id46_addr.ia46_addr4, s.faddr, 4);
+        pcb.inp_vflag = bsd::inp_ipv4;
     } else {
-        std::memcpy(&pcb.inp_inc.inc6_laddr, s.laddr, 16);
-        std::memcpy(&pcb.inp_inc.inc6_faddr, s.faddr, 16);
+        std::memcpy(&pcb.inp_inc.inc_ie.ie_dependladdr.id6_addr, s.laddr, 16);
+        std::memcpy(&pcb.inp_inc.inc_ie.ie_dependfaddr.id6_addr, s.faddr, 16);
         if (is_v4_mapped(s.laddr) || is_v4_mapped(s.faddr))
-            pcb.inp_vflag = INP_IPV4;
+            pcb.inp_vflag = bsd::inp_ipv4;
         else if (!s.v6only && is_unspecified(s.laddr) && is_unspecified(s.faddr))
-            pcb.inp_vflag = INP_IPV4 | INP_IPV6;
+            pcb.inp_vflag = bsd::inp_ipv4 | bsd::inp_ipv6;
         else
-            pcb.inp_vflag = INP_IPV6;
+            pcb.inp_vflag = bsd::inp_ipv6;
     }
     pcb.inp_gencnt = s.inode;
     pcb.inp_ppcb = pcb_kaddr(s.inode);
@@ -237,13 +237,13 @@ void process_files(int pid, std::string &out, std::size_t limit, std::size_t *co
         xf.xf_fd = std::atoi(e->d_name);
         xf.xf_count = 1;
         if (t.substr(0, 8) == "socket:[") {
-            xf.xf_type = DTYPE_SOCKET;
+            xf.xf_type = bsd::dtype_socket;
             xf.xf_data = socket_kaddr(to_ull(t.substr(8)));
         } else if (t.substr(0, 6) == "pipe:[") {
-            xf.xf_type = DTYPE_PIPE;
+            xf.xf_type = bsd::dtype_pipe;
             xf.xf_data = object_kaddr(t);
         } else {
-            xf.xf_type = t.substr(0, 1) == "/" ? DTYPE_VNODE : 0;
+            xf.xf_type = t.substr(0, 1) == "/" ? bsd::dtype_vnode : 0;
             xf.xf_data = object_kaddr(t);
         }
         append_record(out, xf);

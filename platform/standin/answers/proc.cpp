@@ -22,16 +22,16 @@ char map_state(char linux_state) {
     switch (linux_state) {
     case 'R':
     case 'W':
-        return SRUN;
+        return bsd::srun;
     case 'T':
     case 't':
-        return SSTOP;
+        return bsd::sstop;
     case 'Z':
     case 'X':
     case 'x':
-        return SZOMB;
+        return bsd::szomb;
     default:  // S, D, I, P, K: waiting in the kernel
-        return SSLEEP;
+        return bsd::ssleep;
     }
 }
 
@@ -170,7 +170,7 @@ void fill_from_stat(const stat_info &si, int pid, int tid, const host_clock &clk
     kp.ki_tpgid = static_cast<int>(snum(8));
 
     unsigned long long tty_nr = num(7);
-    kp.ki_tdev = tty_nr ? tty_device(tty_nr) : NODEV;
+    kp.ki_tdev = tty_nr ? tty_device(tty_nr) : bsd::nodev;
     kp.ki_tdev_freebsd11 = static_cast<std::uint32_t>(kp.ki_tdev);
 
     unsigned long long utime = num(14), stime = num(15), cutime = num(16), cstime = num(17);
@@ -199,16 +199,16 @@ void fill_from_stat(const stat_info &si, int pid, int tid, const host_clock &clk
 
     int cpu = static_cast<int>(snum(39));
     kp.ki_lastcpu = cpu;
-    kp.ki_oncpu = kp.ki_stat == SRUN ? cpu : NOCPU;
+    kp.ki_oncpu = kp.ki_stat == bsd::srun ? cpu : bsd::nocpu;
     kp.ki_lastcpu_old = static_cast<bsd::u_char>(cpu);
     kp.ki_oncpu_old = static_cast<bsd::u_char>(kp.ki_oncpu);
 
-    kp.ki_flag = P_INMEM;
+    kp.ki_flag = bsd::p_inmem;
     if (num(9) & pf_kthread)
-        kp.ki_flag |= P_SYSTEM;
+        kp.ki_flag |= bsd::p_system;
     if (tty_nr)
-        kp.ki_flag |= P_CONTROLT;
-    kp.ki_sflag = PS_INMEM;
+        kp.ki_flag |= bsd::p_controlt;
+    kp.ki_sflag = bsd::ps_inmem;
 
     copy_name(kp.ki_comm, sizeof(kp.ki_comm), si.comm);
     copy_name(kp.ki_tdname, sizeof(kp.ki_tdname), si.comm);
@@ -230,8 +230,8 @@ void fill_from_status(const status_info &st, const host_clock &clk, bsd::kinfo_p
     }
     // As on FreeBSD, the effective group comes first in the group list.
     kp.ki_groups[0] = egid;
-    std::string_view groups[KI_NGROUPS - 1];
-    std::size_t ng = split_words(st.groups, groups, KI_NGROUPS - 1);
+    std::string_view groups[bsd::ki_ngroups - 1];
+    std::size_t ng = split_words(st.groups, groups, bsd::ki_ngroups - 1);
     for (std::size_t i = 0; i < ng; i++)
         kp.ki_groups[i + 1] = static_cast<bsd::gid_t>(to_ull(groups[i]));
     kp.ki_ngroups = static_cast<short>(ng + 1);
@@ -297,7 +297,7 @@ bool fill_record(const char *dir, int pid, int tid, const host_clock &clk, bsd::
         char main_state = si.f[0].empty() ? 'S' : si.f[0][0];
         thread_sums sums = sum_threads(pid, main_state);
         kp.ki_stat = map_state(sums.state);
-        kp.ki_oncpu = kp.ki_stat == SRUN ? kp.ki_lastcpu : NOCPU;
+        kp.ki_oncpu = kp.ki_stat == bsd::srun ? kp.ki_lastcpu : bsd::nocpu;
         kp.ki_oncpu_old = static_cast<bsd::u_char>(kp.ki_oncpu);
         kp.ki_rusage.ru_nvcsw = sums.nvcsw;
         kp.ki_rusage.ru_nivcsw = sums.nivcsw;

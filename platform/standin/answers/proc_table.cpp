@@ -152,13 +152,13 @@ int table_records(bool threads, answer &a) {
 int live_kern_proc(const int *mib, unsigned n, answer &a) {
     if (n < 3)
         return EINVAL;
-    int what = mib[2] & ~KERN_PROC_INC_THREAD;
-    bool threads = (mib[2] & KERN_PROC_INC_THREAD) != 0;
-    if (what == KERN_PROC_PID)
+    int what = mib[2] & ~bsd::kern_proc_inc_thread;
+    bool threads = (mib[2] & bsd::kern_proc_inc_thread) != 0;
+    if (what == bsd::kern_proc_pid)
         return n == 4 ? pid_records(mib[3], threads, a) : EINVAL;
-    if (what == KERN_PROC_PROC || what == KERN_PROC_ALL) {
+    if (what == bsd::kern_proc_proc || what == bsd::kern_proc_all) {
         // The whole table takes no argument; KERN_PROC_PROC allows one.
-        if (n > 4 || (what == KERN_PROC_ALL && n != 3))
+        if (n > 4 || (what == bsd::kern_proc_all && n != 3))
             return EINVAL;
         return table_records(threads, a);
     }

@@ -40,13 +40,13 @@ struct option_flag {
 // Per-mount options (the mount's own, then the file system's) that have a
 // FreeBSD flag. The host has no counterpart for the others.
 const option_flag mount_flags[] = {
-    {"ro", MNT_RDONLY},       {"nosuid", MNT_NOSUID},           {"noexec", MNT_NOEXEC},
-    {"sync", MNT_SYNCHRONOUS}, {"noatime", MNT_NOATIME},         {"nosymfollow", MNT_NOSYMFOLLOW},
+    {"ro", bsd::mnt_rdonly},       {"nosuid", bsd::mnt_nosuid},           {"noexec", bsd::mnt_noexec},
+    {"sync", bsd::mnt_synchronous}, {"noatime", bsd::mnt_noatime},         {"nosymfollow", bsd::mnt_nosymfollow},
 };
 const option_flag fs_flags[] = {
-    {"ro", MNT_RDONLY},
-    {"sync", MNT_SYNCHRONOUS},
-    {"acl", MNT_ACLS},
+    {"ro", bsd::mnt_rdonly},
+    {"sync", bsd::mnt_synchronous},
+    {"acl", bsd::mnt_acls},
 };
 
 template <std::size_t N>
@@ -79,13 +79,13 @@ bool fill_sizes(bsd::statfs &rec) {
 
 void fill_record(const mountinfo_line &m, bsd::statfs &rec) {
     std::memset(&rec, 0, sizeof(rec));
-    rec.f_version = STATFS_VERSION;
+    rec.f_version = bsd::statfs_version;
     rec.f_flags = flags_of(m.mount_opts, mount_flags) | flags_of(m.super_opts, fs_flags);
     unescape_field(m.fstype, rec.f_fstypename, sizeof(rec.f_fstypename));
     unescape_field(m.source, rec.f_mntfromname, sizeof(rec.f_mntfromname));
     unescape_field(m.target, rec.f_mntonname, sizeof(rec.f_mntonname));
     if (std::strcmp(rec.f_mntonname, "/") == 0)
-        rec.f_flags |= MNT_ROOTFS;
+        rec.f_flags |= bsd::mnt_rootfs;
     // A host disk goes by the name the device statistics give it, so the
     // two tables agree (/dev/vda1 is /dev/vd0p1 beside vd0).
     if (std::strncmp(rec.f_mntfromname, "/dev/", 5) == 0) {
@@ -227,7 +227,7 @@ int live_getfsstat(bsd::statfs *buf, long bufsize, int mode) {
             continue;
         bsd::statfs &rec = buf[count];
         fill_record(m, rec);
-        if (mode != MNT_NOWAIT && !fill_sizes(rec))
+        if (mode != bsd::mnt_nowait && !fill_sizes(rec))
             continue;
         count++;
     }
@@ -297,7 +297,7 @@ int getfsstat(statfs *buf, long bufsize, int mode) {
         [&](const standin::step &st) { return standin::injected_getfsstat(st, buf, bufsize); },
         [&] { return standin::live_getfsstat(buf, bufsize, mode); },
         [&] {
-            if (mode != MNT_WAIT && mode != MNT_NOWAIT)
+            if (mode != bsd::mnt_wait && mode != bsd::mnt_nowait)
                 return EINVAL;
             if (buf != nullptr && bufsize < 0)
                 return EINVAL;

@@ -105,7 +105,7 @@ int replay_priority(int who, int prio) {
 
 int live_getaffinity(bsd::cpulevel_t level, bsd::cpuwhich_t which, bsd::id_t id,
                      std::size_t setsize, bsd::cpuset_t *mask) {
-    if (level != CPU_LEVEL_WHICH || which != CPU_WHICH_PID) {
+    if (level != bsd::cpu_level_which || which != bsd::cpu_which_pid) {
         errno = EINVAL;
         return -1;
     }
@@ -123,7 +123,7 @@ int live_getaffinity(bsd::cpulevel_t level, bsd::cpuwhich_t which, bsd::id_t id,
         return -1;
     std::memset(mask, 0, setsize);
     auto *bytes = reinterpret_cast<unsigned char *>(mask);
-    for (int cpu = 0; cpu < CPU_SETSIZE && cpu < CPU_MAXSIZE; cpu++) {
+    for (int cpu = 0; cpu < CPU_SETSIZE && cpu < bsd::cpu_maxsize; cpu++) {
         if (CPU_ISSET(cpu, &host))
             bytes[cpu / 8] |= static_cast<unsigned char>(1u << (cpu % 8));
     }
@@ -132,7 +132,7 @@ int live_getaffinity(bsd::cpulevel_t level, bsd::cpuwhich_t which, bsd::id_t id,
 
 int live_setaffinity(bsd::cpulevel_t level, bsd::cpuwhich_t which, bsd::id_t id,
                      std::size_t setsize, const bsd::cpuset_t *mask) {
-    if (level != CPU_LEVEL_WHICH || which != CPU_WHICH_PID) {
+    if (level != bsd::cpu_level_which || which != bsd::cpu_which_pid) {
         errno = EINVAL;
         return -1;
     }

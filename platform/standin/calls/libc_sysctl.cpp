@@ -27,15 +27,15 @@ struct mib_route {
 };
 
 const mib_route mib_routes[] = {
-    {{CTL_KERN, KERN_PROC, KERN_PROC_PATHNAME}, 3, live_proc_pathname},
-    {{CTL_KERN, KERN_PROC, KERN_PROC_ARGS}, 3, live_proc_args},
-    {{CTL_KERN, KERN_PROC, KERN_PROC_RLIMIT}, 3, live_proc_rlimit},
+    {{bsd::ctl_kern, bsd::kern_proc, bsd::kern_proc_pathname}, 3, live_proc_pathname},
+    {{bsd::ctl_kern, bsd::kern_proc, bsd::kern_proc_args}, 3, live_proc_args},
+    {{bsd::ctl_kern, bsd::kern_proc, bsd::kern_proc_rlimit}, 3, live_proc_rlimit},
     // The process records (one, all, threads); any other kind is ENOENT.
-    {{CTL_KERN, KERN_PROC}, 2, live_kern_proc},
-    {{CTL_KERN, KERN_ARGMAX}, 2, live_argmax},
-    {{CTL_KERN, KERN_BOOTTIME}, 2, live_boottime},
-    {{CTL_HW, HW_NCPU}, 2, live_ncpu},
-    {{CTL_VM, VM_METER}, 2, live_vmtotal},
+    {{bsd::ctl_kern, bsd::kern_proc}, 2, live_kern_proc},
+    {{bsd::ctl_kern, bsd::kern_argmax}, 2, live_argmax},
+    {{bsd::ctl_kern, bsd::kern_boottime}, 2, live_boottime},
+    {{bsd::ctl_hw, bsd::hw_ncpu}, 2, live_ncpu},
+    {{bsd::ctl_vm, bsd::vm_meter}, 2, live_vmtotal},
     {{bsd::ctl_net, bsd::af_route}, 2, live_net_route},
 };
 
@@ -46,10 +46,10 @@ struct name_alias {
 
 // Names that FreeBSD resolves to the numeric names above.
 const name_alias name_aliases[] = {
-    {"kern.argmax", {CTL_KERN, KERN_ARGMAX}},
-    {"kern.boottime", {CTL_KERN, KERN_BOOTTIME}},
-    {"hw.ncpu", {CTL_HW, HW_NCPU}},
-    {"vm.vmtotal", {CTL_VM, VM_METER}},
+    {"kern.argmax", {bsd::ctl_kern, bsd::kern_argmax}},
+    {"kern.boottime", {bsd::ctl_kern, bsd::kern_boottime}},
+    {"hw.ncpu", {bsd::ctl_hw, bsd::hw_ncpu}},
+    {"vm.vmtotal", {bsd::ctl_vm, bsd::vm_meter}},
 };
 
 // A string name's route: the whole name, or (with a tail) every name that
@@ -293,7 +293,7 @@ long sysconf(int name) {
         "sysconf", name, {}, standin::fails_with(-1L),
         [](const standin::step &st) { return st.value; },
         [&] {
-            if (name == sc_pagesize)
+            if (name == _sc_pagesize)
                 return ::sysconf(_SC_PAGESIZE);
             errno = EINVAL;
             return -1L;

@@ -45,14 +45,14 @@ login_db &db() {
 // Host types as FreeBSD's; -1 where FreeBSD has no such record.
 short freebsd_type(short host) {
     switch (host) {
-    case EMPTY: return bsd::ut_empty;
-    case BOOT_TIME: return bsd::ut_boot_time;
-    case NEW_TIME: return bsd::ut_new_time;
-    case OLD_TIME: return bsd::ut_old_time;
-    case INIT_PROCESS: return bsd::ut_init_process;
-    case LOGIN_PROCESS: return bsd::ut_login_process;
-    case USER_PROCESS: return bsd::ut_user_process;
-    case DEAD_PROCESS: return bsd::ut_dead_process;
+    case EMPTY: return bsd::empty;
+    case BOOT_TIME: return bsd::boot_time;
+    case NEW_TIME: return bsd::new_time;
+    case OLD_TIME: return bsd::old_time;
+    case INIT_PROCESS: return bsd::init_process;
+    case LOGIN_PROCESS: return bsd::login_process;
+    case USER_PROCESS: return bsd::user_process;
+    case DEAD_PROCESS: return bsd::dead_process;
     default: return -1;
     }
 }

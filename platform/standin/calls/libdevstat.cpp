@@ -24,7 +24,7 @@ namespace standin {
 namespace {
 
 constexpr std::size_t record_size = sizeof(bsd::devstat);
-constexpr std::size_t name_room = DEVSTAT_NAME_LEN - 1;
+constexpr std::size_t name_room = bsd::devstat_name_len - 1;
 
 // Disk drivers whose drives the host names by letters: sda, vdb, xvdc,
 // hdd. Their letters count from a as unit 0 (sdz 25, sdaa 26).
@@ -111,12 +111,12 @@ int live_devices(std::string &out) {
         ds.device_number = static_cast<std::uint32_t>(to_ull(w[0]) << 8 | (to_ull(w[1]) & 0xff));
         std::memcpy(ds.device_name, driver.data(), driver.size());
         ds.unit_number = unit;
-        ds.operations[DEVSTAT_READ] = to_ull(w[3]);
-        ds.bytes[DEVSTAT_READ] = to_ull(w[5]) * 512;
-        ds.duration[DEVSTAT_READ] = from_ms(to_ull(w[6]));
-        ds.operations[DEVSTAT_WRITE] = to_ull(w[7]);
-        ds.bytes[DEVSTAT_WRITE] = to_ull(w[9]) * 512;
-        ds.duration[DEVSTAT_WRITE] = from_ms(to_ull(w[10]));
+        ds.operations[bsd::devstat_read] = to_ull(w[3]);
+        ds.bytes[bsd::devstat_read] = to_ull(w[5]) * 512;
+        ds.duration[bsd::devstat_read] = from_ms(to_ull(w[6]));
+        ds.operations[bsd::devstat_write] = to_ull(w[7]);
+        ds.bytes[bsd::devstat_write] = to_ull(w[9]) * 512;
+        ds.duration[bsd::devstat_write] = from_ms(to_ull(w[10]));
         ds.busy_time = from_ms(to_ull(w[12]));
         ds.block_size = 512;
         append_record(out, ds);

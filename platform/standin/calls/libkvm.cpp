@@ -57,8 +57,8 @@ constexpr std::size_t procs_limit = std::size_t(1) << 28;
 // for one record first (all one process has), then measured, again while
 // the answer grows, a bounded number of times.
 int read_procs(int op, int arg, std::vector<bsd::kinfo_proc> &procs) {
-    int mib[4] = {CTL_KERN, KERN_PROC, op, arg};
-    bsd::u_int n = op == KERN_PROC_ALL ? 3 : 4;
+    int mib[4] = {bsd::ctl_kern, bsd::kern_proc, op, arg};
+    bsd::u_int n = op == bsd::kern_proc_all ? 3 : 4;
     std::string buf;
     std::size_t size = sizeof(bsd::kinfo_proc);
     for (int attempt = 0; attempt < 10; attempt++) {
@@ -141,7 +141,7 @@ struct openfiles_failure {
     bsd::kvm_t *failed = nullptr;
     bsd::kvm_t *error(int err) const {
         if (errbuf != nullptr)
-            std::snprintf(errbuf, bsd::posix2_line_max, "%s: %s", core, std::strerror(err));
+            std::snprintf(errbuf, bsd::_posix2_line_max, "%s: %s", core, std::strerror(err));
         errno = err;
         return nullptr;
     }
@@ -175,8 +175,8 @@ bsd::kvm_t *live_open(const char *corefile, int flags, const open_failure &fail)
 // The records of one process or all, copied into the handle.
 bsd::kinfo_proc *live_getprocs(bsd::kvm_t *kd, int op, int arg, int *cnt,
                                const handle_failure<bsd::kinfo_proc *> &fail) {
-    int what = op & ~KERN_PROC_INC_THREAD;
-    if (what != KERN_PROC_PID && what != KERN_PROC_PROC && what != KERN_PROC_ALL)
+    int what = op & ~bsd::kern_proc_inc_thread;
+    if (what != bsd::kern_proc_pid && what != bsd::kern_proc_proc && what != bsd::kern_proc_all)
         return fail.error(EINVAL);
     if (int err = read_procs(op, arg, kd->procs); err != 0)
         return fail.error(err);
@@ -261,7 +261,7 @@ kvm_t *kvm_openfiles(const char *execfile, const char *corefile, const char *swa
         [&](const standin::step &st) -> kvm_t * {
             if (!st.data().empty()) {
                 if (errbuf != nullptr)
-                    std::snprintf(errbuf, bsd::posix2_line_max, "%.*s",
+                    std::snprintf(errbuf, bsd::_posix2_line_max, "%.*s",
                                   static_cast<int>(st.data().size()), st.data().data());
                 errno = EINVAL;
                 return nullptr;

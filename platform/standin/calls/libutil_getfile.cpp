@@ -33,47 +33,47 @@ struct anon_kind {
     int type;
 };
 constexpr anon_kind anon_kinds[] = {
-    {"anon_inode:[eventpoll]", KF_TYPE_KQUEUE},
-    {"anon_inode:inotify", KF_TYPE_KQUEUE},
-    {"anon_inode:[signalfd]", KF_TYPE_KQUEUE},
-    {"anon_inode:[fanotify]", KF_TYPE_KQUEUE},
-    {"anon_inode:[eventfd]", KF_TYPE_EVENTFD},
-    {"anon_inode:[timerfd]", KF_TYPE_TIMERFD},
-    {"anon_inode:[pidfd]", KF_TYPE_PROCDESC},
-    {"pidfd:", KF_TYPE_PROCDESC},
-    {"pipe:[", KF_TYPE_PIPE},
+    {"anon_inode:[eventpoll]", bsd::kf_type_kqueue},
+    {"anon_inode:inotify", bsd::kf_type_kqueue},
+    {"anon_inode:[signalfd]", bsd::kf_type_kqueue},
+    {"anon_inode:[fanotify]", bsd::kf_type_kqueue},
+    {"anon_inode:[eventfd]", bsd::kf_type_eventfd},
+    {"anon_inode:[timerfd]", bsd::kf_type_timerfd},
+    {"anon_inode:[pidfd]", bsd::kf_type_procdesc},
+    {"pidfd:", bsd::kf_type_procdesc},
+    {"pipe:[", bsd::kf_type_pipe},
 };
 
 constexpr std::string_view deleted_suffix = " (deleted)";
 
 int vnode_type(mode_t mode) {
     if (S_ISREG(mode))
-        return KF_VTYPE_VREG;
+        return bsd::kf_vtype_vreg;
     if (S_ISDIR(mode))
-        return KF_VTYPE_VDIR;
+        return bsd::kf_vtype_vdir;
     if (S_ISCHR(mode))
-        return KF_VTYPE_VCHR;
+        return bsd::kf_vtype_vchr;
     if (S_ISBLK(mode))
-        return KF_VTYPE_VBLK;
+        return bsd::kf_vtype_vblk;
     if (S_ISLNK(mode))
-        return KF_VTYPE_VLNK;
+        return bsd::kf_vtype_vlnk;
     if (S_ISFIFO(mode))
-        return KF_VTYPE_VFIFO;
+        return bsd::kf_vtype_vfifo;
     if (S_ISSOCK(mode))
-        return KF_VTYPE_VSOCK;
-    return KF_VTYPE_VNON;
+        return bsd::kf_vtype_vsock;
+    return bsd::kf_vtype_vnon;
 }
 
 void set_vnode(bsd::kinfo_file &kf, const struct stat &st, std::string_view path) {
-    kf.kf_type = S_ISFIFO(st.st_mode) ? KF_TYPE_FIFO : KF_TYPE_VNODE;
-    kf.kf_vnode_type = vnode_type(st.st_mode);
+    kf.kf_type = S_ISFIFO(st.st_mode) ? bsd::kf_type_fifo : bsd::kf_type_vnode;
+    kf.kf_un.kf_file.kf_file_type = vnode_type(st.st_mode);
     kf.kf_un.kf_file.kf_file_fsid = st.st_dev;
     kf.kf_un.kf_file.kf_file_fileid = st.st_ino;
     kf.kf_un.kf_file.kf_file_size = static_cast<std::uint64_t>(st.st_size);
     kf.kf_un.kf_file.kf_file_rdev = st.st_rdev;
     kf.kf_un.kf_file.kf_file_nlink = st.st_nlink;
     kf.kf_un.kf_file.kf_file_mode = static_cast<std::uint16_t>(st.st_mode);
-    kf.kf_status = KF_ATTR_VALID;
+    kf.kf_status = bsd::kf_attr_valid;
     // A file that has lost its last name cannot be named, as on FreeBSD.
     if (st.st_nlink == 0 && path.ends_with(deleted_suffix))
         return;
@@ -83,7 +83,7 @@ void set_vnode(bsd::kinfo_file &kf, const struct stat &st, std::string_view path
 // The socket's domain, type and protocol from the host's name for its
 // protocol, where the connection answers left them unset.
 void set_socket_kind(bsd::kinfo_file &kf, int pid, const char *name) {
-    if (kf.kf_sock_domain != 0)
+    if (kf.kf_un.kf_sock.kf_sock_domain0 != 0)
         return;
     char proto[32];
     host_file path("/proc/%d/fd/%s", pid, name);
@@ -96,18 +96,18 @@ void set_socket_kind(bsd::kinfo_file &kf, int pid, const char *name) {
     if (v6)
         p.remove_suffix(2);
     if (p == "UNIX") {
-        kf.kf_sock_domain = bsd::af_unix;
+        kf.kf_un.kf_sock.kf_sock_domain0 = bsd::af_unix;
     } else if (p == "TCP" || p == "MPTCP") {
-        kf.kf_sock_domain = v6 ? bsd::af_inet6 : bsd::af_inet;
-        kf.kf_sock_type = bsd::sock_stream;
-        kf.kf_sock_protocol = bsd::ipproto_tcp;
+        kf.kf_un.kf_sock.kf_sock_domain0 = v6 ? bsd::af_inet6 : bsd::af_inet;
+        kf.kf_un.kf_sock.kf_sock_type0 = bsd::sock_stream;
+        kf.kf_un.kf_sock.kf_sock_protocol0 = bsd::ipproto_tcp;
     } else if (p == "UDP") {
-        kf.kf_sock_domain = v6 ? bsd::af_inet6 : bsd::af_inet;
-        kf.kf_sock_type = bsd::sock_dgram;
-        kf.kf_sock_protocol = bsd::ipproto_udp;
+        kf.kf_un.kf_sock.kf_sock_domain0 = v6 ? bsd::af_inet6 : bsd::af_inet;
+        kf.kf_un.kf_sock.kf_sock_type0 = bsd::sock_dgram;
+        kf.kf_un.kf_sock.kf_sock_protocol0 = bsd::ipproto_udp;
     } else if (p == "RAW") {
-        kf.kf_sock_domain = v6 ? bsd::af_inet6 : bsd::af_inet;
-        kf.kf_sock_type = bsd::sock_raw;
+        kf.kf_un.kf_sock.kf_sock_domain0 = v6 ? bsd::af_inet6 : bsd::af_inet;
+        kf.kf_un.kf_sock.kf_sock_type0 = bsd::sock_raw;
     }
 }
 
@@ -150,10 +150,10 @@ fill_result fill_entry(int pid, int dir, int procdir, const char *name, int fd,
     kf.kf_structsize = sizeof(bsd::kinfo_file);
     kf.kf_fd = fd;
     if (procdir < 0)
-        kf.kf_flags = fd == KF_FD_TYPE_CTTY ? KF_FLAG_READ | KF_FLAG_WRITE : KF_FLAG_READ;
+        kf.kf_flags = fd == bsd::kf_fd_type_ctty ? bsd::kf_flag_read | bsd::kf_flag_write : bsd::kf_flag_read;
 
     if (link.starts_with("socket:[")) {
-        kf.kf_type = KF_TYPE_SOCKET;
+        kf.kf_type = bsd::kf_type_socket;
         socket_file_fields(to_ull(link.substr(8)), kf);
         set_socket_kind(kf, pid, name);
         return filled;
@@ -165,12 +165,12 @@ fill_result fill_entry(int pid, int dir, int procdir, const char *name, int fd,
         }
     }
     if (link.empty() || link[0] != '/') {
-        kf.kf_type = KF_TYPE_UNKNOWN;
+        kf.kf_type = bsd::kf_type_unknown;
         return filled;
     }
     if (link.starts_with("/memfd:")) {
         // Anonymous shared memory, named as FreeBSD names its memfds.
-        kf.kf_type = KF_TYPE_SHM;
+        kf.kf_type = bsd::kf_type_shm;
         link.remove_prefix(1);
         if (link.ends_with(deleted_suffix))
             link.remove_suffix(deleted_suffix.size());
@@ -181,7 +181,7 @@ fill_result fill_entry(int pid, int dir, int procdir, const char *name, int fd,
     if (::fstatat(dir, name, &st, 0) != 0) {
         if (errno == ENOENT)
             return gone;
-        kf.kf_type = KF_TYPE_UNKNOWN;
+        kf.kf_type = bsd::kf_type_unknown;
         set_path(kf.kf_path, sizeof(kf.kf_path), link.data(), link.size());
         return filled;
     }
@@ -189,7 +189,7 @@ fill_result fill_entry(int pid, int dir, int procdir, const char *name, int fd,
     if (S_ISCHR(st.st_mode) && (link == "/dev/ptmx" || link == "/dev/pts/ptmx") &&
         procdir >= 0 && (index = tty_index(procdir, name)) >= 0) {
         // A pseudo-terminal master is a terminal descriptor, named by its tty.
-        kf.kf_type = KF_TYPE_PTS;
+        kf.kf_type = bsd::kf_type_pts;
         std::snprintf(kf.kf_path, sizeof(kf.kf_path), "pts/%ld", index);
         return filled;
     }
@@ -230,10 +230,10 @@ bool add_ctty(unsigned long long tty_nr, entry_array<bsd::kinfo_file> &table) {
     if (kf == nullptr)
         return false;
     kf->kf_structsize = sizeof(bsd::kinfo_file);
-    kf->kf_fd = KF_FD_TYPE_CTTY;
-    kf->kf_flags = KF_FLAG_READ | KF_FLAG_WRITE;
-    kf->kf_type = KF_TYPE_VNODE;
-    kf->kf_vnode_type = KF_VTYPE_VCHR;
+    kf->kf_fd = bsd::kf_fd_type_ctty;
+    kf->kf_flags = bsd::kf_flag_read | bsd::kf_flag_write;
+    kf->kf_type = bsd::kf_type_vnode;
+    kf->kf_un.kf_file.kf_file_type = bsd::kf_vtype_vchr;
     char path[128];
     struct stat st;
     if (ctty_path(tty_nr, path, sizeof(path)) && ::stat(path, &st) == 0 && S_ISCHR(st.st_mode))
@@ -292,8 +292,8 @@ bsd::kinfo_file *live_getfile(int pid, int *cntp) {
     static const struct {
         const char *name;
         int fd;
-    } pseudo[] = {{"exe", KF_FD_TYPE_TEXT}, {nullptr, KF_FD_TYPE_CTTY},
-                  {"cwd", KF_FD_TYPE_CWD}, {"root", KF_FD_TYPE_ROOT}};
+    } pseudo[] = {{"exe", bsd::kf_fd_type_text}, {nullptr, bsd::kf_fd_type_ctty},
+                  {"cwd", bsd::kf_fd_type_cwd}, {"root", bsd::kf_fd_type_root}};
     for (const auto &p : pseudo) {
         if (p.name == nullptr) {
             if (!add_ctty(stat.tty_nr, table))

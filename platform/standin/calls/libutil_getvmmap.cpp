@@ -77,11 +77,11 @@ bool set_backing(bsd::kinfo_vmentry &e, std::string_view rest) {
         return false;
     if (rest[0] != '/') {
         if (rest == "[vdso]") {
-            e.kve_type = KVME_TYPE_PHYS;  // FreeBSD's shared page
+            e.kve_type = bsd::kvme_type_phys;  // FreeBSD's shared page
             return true;
         }
         if (rest == "[vvar]" || rest == "[vvar_vclock]" || rest == "[vsyscall]") {
-            e.kve_type = KVME_TYPE_DEVICE;
+            e.kve_type = bsd::kvme_type_device;
             return true;
         }
         return false;  // [heap], [stack], [anon:name], anonymous inodes
@@ -92,20 +92,20 @@ bool set_backing(bsd::kinfo_vmentry &e, std::string_view rest) {
                 return false;
         }
         // A file without a name any more: FreeBSD cannot name it either.
-        e.kve_type = KVME_TYPE_VNODE;
-        e.kve_vn_type = KF_VTYPE_VREG;
+        e.kve_type = bsd::kvme_type_vnode;
+        e.kve_vn_type = bsd::kf_vtype_vreg;
         return true;
     }
     if (rest.starts_with("/dev/")) {
         std::string path(rest);
         struct stat st;
         if (::stat(path.c_str(), &st) == 0 && (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))) {
-            e.kve_type = KVME_TYPE_DEVICE;  // device memory has no path
+            e.kve_type = bsd::kvme_type_device;  // device memory has no path
             return true;
         }
     }
-    e.kve_type = KVME_TYPE_VNODE;
-    e.kve_vn_type = KF_VTYPE_VREG;
+    e.kve_type = bsd::kvme_type_vnode;
+    e.kve_vn_type = bsd::kf_vtype_vreg;
     set_map_path(e, rest);
     return true;
 }
@@ -153,7 +153,7 @@ class smaps_parser {
             return;
         cur_->kve_private_resident = to_pages(private_kb_, page_kb_);
         if (anon_)
-            cur_->kve_type = swap_kb_ > 0 ? KVME_TYPE_SWAP : KVME_TYPE_DEFAULT;
+            cur_->kve_type = swap_kb_ > 0 ? bsd::kvme_type_swap : bsd::kvme_type_default;
         cur_ = nullptr;
     }
 
@@ -181,11 +181,11 @@ class smaps_parser {
         pos = 0;
         e->kve_offset = hex_at(w[2], pos);
         e->kve_vn_fileid = to_ull(w[4]);
-        e->kve_protection = (w[1][0] == 'r' ? KVME_PROT_READ : 0) |
-                            (w[1][1] == 'w' ? KVME_PROT_WRITE : 0) |
-                            (w[1][2] == 'x' ? KVME_PROT_EXEC : 0);
+        e->kve_protection = (w[1][0] == 'r' ? bsd::kvme_prot_read : 0) |
+                            (w[1][1] == 'w' ? bsd::kvme_prot_write : 0) |
+                            (w[1][2] == 'x' ? bsd::kvme_prot_exec : 0);
         if (w[1][3] == 'p')
-            e->kve_flags = KVME_FLAG_COW;
+            e->kve_flags = bsd::kvme_flag_cow;
         // The path is the rest of the line after the inode and its padding.
         std::size_t after = static_cast<std::size_t>(w[4].data() - line.data()) + w[4].size();
         std::string_view rest = line.substr(after);
@@ -200,11 +200,11 @@ class smaps_parser {
         std::size_t n = split_words(text, f, 32);
         for (std::size_t i = 0; i < n; i++) {
             if (f[i] == "gd")
-                cur_->kve_flags |= KVME_FLAG_GROWS_DOWN;
+                cur_->kve_flags |= bsd::kvme_flag_grows_down;
             else if (f[i] == "dd")
-                cur_->kve_flags |= KVME_FLAG_NOCOREDUMP;
+                cur_->kve_flags |= bsd::kvme_flag_nocoredump;
             else if (f[i] == "lo")
-                cur_->kve_flags |= KVME_FLAG_USER_WIRED;
+                cur_->kve_flags |= bsd::kvme_flag_user_wired;
         }
     }
 

@@ -95,8 +95,8 @@ void socket_snapshot::fill(std::uint64_t inode, bsd::kinfo_file &kf) const {
         so.kf_sock_protocol0 = proto;
         so.kf_sock_pcb = pcb_kaddr(ino);
         so.kf_sock_inpcb = pcb_kaddr(ino);
-        inet_sockaddr(s.family, s.lport, s.laddr, kf.kf_sa_local);
-        inet_sockaddr(s.family, s.fport, s.faddr, kf.kf_sa_peer);
+        inet_sockaddr(s.family, s.lport, s.laddr, kf.kf_un.kf_sock.kf_sa_local);
+        inet_sockaddr(s.family, s.fport, s.faddr, kf.kf_un.kf_sock.kf_sa_peer);
         return;
     }
     if (auto it = unix_at.find(ino); it != unix_at.end()) {
@@ -107,10 +107,10 @@ void socket_snapshot::fill(std::uint64_t inode, bsd::kinfo_file &kf) const {
         so.kf_sock_unpconn = pcb_kaddr(s.peer);
         bsd::sockaddr_un sun;
         unix_sockaddr(s.name, sun);
-        std::memcpy(&kf.kf_sa_local, &sun, sizeof(sun));
+        std::memcpy(&kf.kf_un.kf_sock.kf_sa_local, &sun, sizeof(sun));
         if (auto peer = unix_at.find(s.peer); s.peer != 0 && peer != unix_at.end()) {
             unix_sockaddr(unix_[peer->second].name, sun);
-            std::memcpy(&kf.kf_sa_peer, &sun, sizeof(sun));
+            std::memcpy(&kf.kf_un.kf_sock.kf_sa_peer, &sun, sizeof(sun));
         }
         return;
     }

@@ -125,17 +125,17 @@ int host_unix_sockets(std::vector<host_unix> &out, std::size_t max) {
 
 int tcp_state(int host_state) {
     switch (host_state) {
-    case 1: return TCPS_ESTABLISHED;
-    case 2: return TCPS_SYN_SENT;
-    case 3: return TCPS_SYN_RECEIVED;
-    case 4: return TCPS_FIN_WAIT_1;
-    case 5: return TCPS_FIN_WAIT_2;
-    case 6: return TCPS_TIME_WAIT;
-    case 8: return TCPS_CLOSE_WAIT;
-    case 9: return TCPS_LAST_ACK;
-    case 10: return TCPS_LISTEN;
-    case 11: return TCPS_CLOSING;
-    default: return TCPS_CLOSED;
+    case 1: return bsd::tcps_established;
+    case 2: return bsd::tcps_syn_sent;
+    case 3: return bsd::tcps_syn_received;
+    case 4: return bsd::tcps_fin_wait_1;
+    case 5: return bsd::tcps_fin_wait_2;
+    case 6: return bsd::tcps_time_wait;
+    case 8: return bsd::tcps_close_wait;
+    case 9: return bsd::tcps_last_ack;
+    case 10: return bsd::tcps_listen;
+    case 11: return bsd::tcps_closing;
+    default: return bsd::tcps_closed;
     }
 }
 

@@ -1,15 +1,14 @@
-// FreeBSD amd64 kernel memory interface (kvm.h), as the stand-in provides
-// it: the swap totals, the handle and the calls.
-//
-// _POSIX2_LINE_MAX, the size of kvm_openfiles' error buffer, is a value here
-// since the host's limits.h has the macro; module code gets it from
-// freebsd_clash.h.
+// FreeBSD amd64's kvm.h, as the stand-in provides it: the kernel memory
+// interface: swap totals, the handle and the calls.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-// Included by freebsd.h, after kinfo_proc.
+#include "standin/freebsd_names.h"
+#include "standin/records/sys_types.h"
+#include "standin/records/sys_user.h"
+
 namespace bsd {
 
 // Swap totals of the kernel memory interface.
@@ -27,16 +26,20 @@ static_assert(offsetof(kvm_swap, ksw_total) == 36);
 
 struct kvm_t;
 
-inline constexpr int posix2_line_max = 2048;
-
 kvm_t *kvm_open(const char *execfile, const char *corefile, const char *swapfile, int flags,
                 const char *errstr);
+
 kvm_t *kvm_openfiles(const char *execfile, const char *corefile, const char *swapfile, int flags,
                      char *errbuf);
+
 kinfo_proc *kvm_getprocs(kvm_t *kd, int op, int arg, int *cnt);
+
 char **kvm_getenvv(kvm_t *kd, const kinfo_proc *p, int nchr);
+
 char *kvm_geterr(kvm_t *kd);
+
 int kvm_getswapinfo(kvm_t *kd, kvm_swap *swap_ary, int swap_max, int flags);
+
 int kvm_close(kvm_t *kd);
 
 }  // namespace bsd
