@@ -14,8 +14,7 @@ COMMANDS = {"make": "make", "cmake": "cmake", "g++": "g++", "pkg-config": "pkg-c
             "iproute2": "ss", "tmux": "tmux", "chromium": "chromium", "npm": "npm",
             "devel/gmake": "gmake", "devel/cmake-core": "cmake", "devel/pkgconf": "pkg-config",
             "lang/python312": "python3.12", "shells/bash": "bash"}
-FILES = {"libmount-dev": "usr/include/libmount/libmount.h",
-         "libmnl-dev": "usr/include/libmnl/libmnl.h",
+FILES = {"libmnl-dev": "usr/include/libmnl/libmnl.h",
          "liblzma-dev": "usr/include/lzma.h",
          "libgtest-dev": "usr/include/gtest/gtest.h",
          "python3-pytest": "usr/lib/python3/dist-packages/pytest/__init__.py",
@@ -78,8 +77,8 @@ def test_nothing_missing_installs_and_prints_nothing(machine, mode, lacking):
 @pytest.mark.parametrize("mode,lacking,kw,calls", [
     ("test", ("libgtest-dev", "python3-pytest"), {},
      ["update -q", INSTALL + "libgtest-dev python3-pytest"]),
-    ("build", ("cmake", "g++", "libmount-dev", "python3-pytest"), {},
-     ["update -q", INSTALL + "cmake g++ libmount-dev"]),
+    ("build", ("cmake", "g++", "libmnl-dev", "python3-pytest"), {},
+     ["update -q", INSTALL + "cmake g++ libmnl-dev"]),
     ("test", ("python3-pytest",), {"uid": 1000, "sudo": True},
      ["sudo update -q", "sudo " + INSTALL + "python3-pytest"]),
     ("build", (), {"include": "/usr/include/python3.13"},
@@ -111,7 +110,7 @@ NPM = "npm install --prefix {} --no-audit --no-fund --loglevel=error pyright@"
     ("Linux", ("pyright",), [NPM]),
     ("FreeBSD", ("devel/py-pytest", "devel/gmake", "pyright"),
      ["pkg install -y devel/gmake devel/py-pytest", NPM]),
-    ("FreeBSD", ("libmount-dev", "libgtest-dev"), []),  # Debian's names mean nothing there
+    ("FreeBSD", ("libmnl-dev", "libgtest-dev"), []),  # Debian's names mean nothing there
 ], ids=["pyright-from-npm", "freebsd-pkg", "freebsd-complete"])
 def test_test_mode_installs_pyright_and_freebsd_packages(machine, tmp_path, os_name, lacking, calls):
     rc, out, logged = machine("test", lacking, include=None, os_name=os_name)

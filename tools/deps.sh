@@ -26,7 +26,6 @@ make           build cmd  make
 cmake          build cmd  cmake
 g++            build cmd  g++
 pkg-config     build cmd  pkg-config
-libmount-dev   build file /usr/include/libmount/libmount.h
 libmnl-dev     build file /usr/include/libmnl/libmnl.h
 liblzma-dev    build file /usr/include/lzma.h
 libgtest-dev   test  file /usr/include/gtest/gtest.h
