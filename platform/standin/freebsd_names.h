@@ -236,22 +236,22 @@ inline constexpr int tcps_time_wait = 10;
 inline constexpr int ifnamsiz = 16;
 
 // net/if.h: Interface flags (the 32-bit word; ifr_flags holds its low half).
-inline constexpr unsigned iff_up = 0x1;
-inline constexpr unsigned iff_broadcast = 0x2;
-inline constexpr unsigned iff_debug = 0x4;
-inline constexpr unsigned iff_loopback = 0x8;
-inline constexpr unsigned iff_pointopoint = 0x10;
-inline constexpr unsigned iff_running = 0x40;
-inline constexpr unsigned iff_noarp = 0x80;
-inline constexpr unsigned iff_promisc = 0x100;
-inline constexpr unsigned iff_allmulti = 0x200;
-inline constexpr unsigned iff_oactive = 0x400;
-inline constexpr unsigned iff_simplex = 0x800;
-inline constexpr unsigned iff_link0 = 0x1000;
-inline constexpr unsigned iff_link1 = 0x2000;
-inline constexpr unsigned iff_link2 = 0x4000;
-inline constexpr unsigned iff_multicast = 0x8000;
-inline constexpr unsigned iff_ppromisc = 0x20000;
+inline constexpr int iff_up = 0x1;
+inline constexpr int iff_broadcast = 0x2;
+inline constexpr int iff_debug = 0x4;
+inline constexpr int iff_loopback = 0x8;
+inline constexpr int iff_pointopoint = 0x10;
+inline constexpr int iff_running = 0x40;
+inline constexpr int iff_noarp = 0x80;
+inline constexpr int iff_promisc = 0x100;
+inline constexpr int iff_allmulti = 0x200;
+inline constexpr int iff_oactive = 0x400;
+inline constexpr int iff_simplex = 0x800;
+inline constexpr int iff_link0 = 0x1000;
+inline constexpr int iff_link1 = 0x2000;
+inline constexpr int iff_link2 = 0x4000;
+inline constexpr int iff_multicast = 0x8000;
+inline constexpr int iff_ppromisc = 0x20000;
 
 // net/if.h: Link states of ifi_link_state.
 inline constexpr int link_state_unknown = 0;
@@ -358,14 +358,14 @@ inline constexpr int devstat_write = 2;
 inline constexpr int devstat_free = 3;
 
 // utmpx.h: Login record types of ut_type.
-inline constexpr short empty = 0;
-inline constexpr short boot_time = 1;
-inline constexpr short old_time = 2;
-inline constexpr short new_time = 3;
-inline constexpr short user_process = 4;
-inline constexpr short init_process = 5;
-inline constexpr short login_process = 6;
-inline constexpr short dead_process = 7;
-inline constexpr short shutdown_time = 8;
+inline constexpr int empty = 0;
+inline constexpr int boot_time = 1;
+inline constexpr int old_time = 2;
+inline constexpr int new_time = 3;
+inline constexpr int user_process = 4;
+inline constexpr int init_process = 5;
+inline constexpr int login_process = 6;
+inline constexpr int dead_process = 7;
+inline constexpr int shutdown_time = 8;
 
 }  // namespace bsd
