@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
-"""Write the stand-in's two name headers from platform/standin/records/names.list.
+"""Write the stand-in's name headers from the lists in platform/standin/records/.
 
-freebsd_names.h holds every constant as a value of namespace bsd, named in
-lower case, for the stand-in's own code, which also sees the host's headers.
-freebsd_clash.h holds every name as FreeBSD's macro, for module code only.
+Each list gives two headers: one holds every constant as a value of
+namespace bsd, named in lower case, for the stand-in's own code, which also
+sees the host's headers; the other holds every name as FreeBSD's macro, for
+module code only. The first list's headers take in the others'.
 
-usage: standin_names.py          write both headers
-       standin_names.py --check  exit 1 if either differs from the list
+usage: standin_names.py          write the headers
+       standin_names.py --check  exit 1 if any differs from its list
 """
 import os
 import re
@@ -14,21 +15,25 @@ import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 STANDIN = os.path.join(ROOT, 'platform', 'standin')
-LIST = os.path.join(STANDIN, 'records', 'names.list')
+# Each list and the two headers written from it.
+LISTS = [('names.list', 'freebsd_names.h', 'freebsd_clash.h'),
+         ('names_net.list', 'freebsd_names_net.h', 'freebsd_clash_net.h')]
 TYPES = {'int', 'unsigned', 'short', 'unsigned long', 'unsigned long long', 'std::int64_t',
          'std::uint64_t'}
-NOTICE = '// Written by tools/standin_names.py from records/names.list: edit the list.\n'
+NOTICE = '// Written by tools/standin_names.py from records/%s: edit the list.'
 
 
 class ListError(Exception):
     pass
 
 
-def parse(text):
-    """Blocks of (title, [(name, value, kind)]); kind is a type, 'member' or 'call'."""
-    blocks, header, seen = [], None, {}
+def parse(text, list_name='names.list', seen=None):
+    """Blocks of (title, [(name, value, kind)]); kind is a type, 'member' or
+    'call'. seen: the names of the lists read before, with where they are."""
+    blocks, header = [], None
+    seen = {} if seen is None else seen
     for number, line in enumerate(text.split('\n'), 1):
-        where = 'names.list:%d' % number
+        where = '%s:%d' % (list_name, number)
         if not line.strip():
             continue
         if line.startswith('== '):
@@ -51,16 +56,18 @@ def parse(text):
             raise ListError('%s: unknown type %r' % (where, kind))
         key = name.lower()
         if key in seen:
-            raise ListError('%s: %s repeats line %d' % (where, name, seen[key]))
-        seen[key] = number
+            raise ListError('%s: %s repeats %s' % (where, name, seen[key]))
+        seen[key] = where
         blocks[-1][1].append((name, value, kind))
     return [b for b in blocks if b[1]]
 
 
-def names_header(blocks):
+def names_header(blocks, list_name='names.list', includes=()):
     out = ['// FreeBSD amd64\'s constants as values of namespace bsd, for the stand-in\'s',
-           '// own code: each is FreeBSD\'s name in lower case.', NOTICE.rstrip(),
-           '#pragma once', '', '#include <cstdint>', '', 'namespace bsd {']
+           '// own code: each is FreeBSD\'s name in lower case.', NOTICE % list_name,
+           '#pragma once', '', '#include <cstdint>']
+    out += ['#include "%s"' % h for h in includes]
+    out += ['', 'namespace bsd {']
     for title, entries in blocks:
         consts = [e for e in entries if e[2] not in ('member', 'call')]
         if consts:
@@ -69,12 +76,14 @@ def names_header(blocks):
     return '\n'.join(out + ['', '}  // namespace bsd', ''])
 
 
-def clash_header(blocks):
+def clash_header(blocks, list_name='names.list', includes=()):
     out = ['// FreeBSD\'s names as macros, for module code only. Module code includes',
            '// this after Python.h and the host headers, so FreeBSD\'s definition wins.',
-           NOTICE.rstrip(), '#pragma once', '', '#include "freebsd.h"']
+           NOTICE % list_name, '#pragma once', '', '#include "standin/freebsd.h"']
+    out += ['#include "%s"' % h for h in includes]
+    out.append('')
     for title, entries in blocks:
-        out += ['', '// ' + title]
+        out.append('// ' + title)
         for name, value, kind in entries:
             if kind == 'member':
                 body = '%s %s' % (name, value)
@@ -87,10 +96,16 @@ def clash_header(blocks):
 
 
 def outputs():
-    with open(LIST) as f:
-        blocks = parse(f.read())
-    return {os.path.join(STANDIN, 'freebsd_names.h'): names_header(blocks),
-            os.path.join(STANDIN, 'freebsd_clash.h'): clash_header(blocks)}
+    wanted, seen = {}, {}
+    for i, (list_name, names, clash) in enumerate(LISTS):
+        with open(os.path.join(STANDIN, 'records', list_name)) as f:
+            blocks = parse(f.read(), list_name, seen)
+        rest = LISTS[1:] if i == 0 else []
+        wanted[os.path.join(STANDIN, names)] = names_header(
+            blocks, list_name, ['standin/' + r[1] for r in rest])
+        wanted[os.path.join(STANDIN, clash)] = clash_header(
+            blocks, list_name, ['standin/' + r[2] for r in rest])
+    return wanted
 
 
 def main(argv):
@@ -109,7 +124,7 @@ def main(argv):
             with open(path, 'w') as f:
                 f.write(text)
     if '--check' in argv and stale:
-        print('not written from names.list: %s (run tools/standin_names.py)' % ', '.join(stale),
+        print('not written from their lists: %s (run tools/standin_names.py)' % ', '.join(stale),
               file=sys.stderr)
         return 1
     return 0

@@ -2,7 +2,7 @@
 //
 // Everything lives in namespace bsd so that nothing here can interpose on the
 // host C library. records/ holds one header for each FreeBSD header imitated;
-// the constants are values of bsd, named in lower case (freebsd_names.h),
+// the constants are values of bsd, named in lower case (freebsd_names*.h),
 // since the stand-in's own files also see the host's headers, where many of
 // FreeBSD's names are macros with other values. Module code includes
 // freebsd_clash.h instead, which adds FreeBSD's macros.

@@ -1,10 +1,10 @@
-"""The stand-in's constants and macros come from one list."""
+"""The stand-in's constants and macros come from its lists of names."""
 import pytest
 
 import standin_names
 
 
-def test_headers_are_written_from_the_list():
+def test_headers_are_written_from_the_lists():
     assert standin_names.main(["--check"]) == 0
 
 
@@ -27,7 +27,7 @@ def test_one_entry_gives_a_value_and_a_macro():
     ("A 1\n", "names.list:1: a name before any header and family"),
     ("== h\n# f\nA\n", "names.list:3: a name needs a value"),
     ("== h\n# f\nA 1 long double\n", "names.list:3: unknown type 'long double'"),
-    ("== h\n# f\nA 1\n# g\na 2\n", "names.list:5: a repeats line 3"),
+    ("== h\n# f\nA 1\n# g\na 2\n", "names.list:5: a repeats names.list:3"),
     ("== h\n# f\n1A 1\n", "names.list:3: '1A' is not a name"),
 ])
 def test_a_faulty_list_is_refused_with_its_line(text, message):
