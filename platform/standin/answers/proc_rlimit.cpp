@@ -138,7 +138,8 @@ int live_proc_rlimit(const int *mib, unsigned n, answer &a) {
 }
 
 int live_rlimit_write(const int *mib, unsigned n, const void *value, std::size_t len) {
-    if (n != 5 || mib[0] != bsd::ctl_kern || mib[1] != bsd::kern_proc || mib[2] != bsd::kern_proc_rlimit)
+    if (n != 5 || mib[0] != bsd::ctl_kern || mib[1] != bsd::kern_proc ||
+        mib[2] != bsd::kern_proc_rlimit)
         return EPERM;
     int pid = mib[3], resource = mib[4];
     if (len != sizeof(bsd::rlimit) || resource < 0 || resource >= bsd::rlim_nlimits)

@@ -40,8 +40,9 @@ struct option_flag {
 // Per-mount options (the mount's own, then the file system's) that have a
 // FreeBSD flag. The host has no counterpart for the others.
 const option_flag mount_flags[] = {
-    {"ro", bsd::mnt_rdonly},       {"nosuid", bsd::mnt_nosuid},           {"noexec", bsd::mnt_noexec},
-    {"sync", bsd::mnt_synchronous}, {"noatime", bsd::mnt_noatime},         {"nosymfollow", bsd::mnt_nosymfollow},
+    {"ro", bsd::mnt_rdonly},         {"nosuid", bsd::mnt_nosuid},
+    {"noexec", bsd::mnt_noexec},     {"sync", bsd::mnt_synchronous},
+    {"noatime", bsd::mnt_noatime},   {"nosymfollow", bsd::mnt_nosymfollow},
 };
 const option_flag fs_flags[] = {
     {"ro", bsd::mnt_rdonly},

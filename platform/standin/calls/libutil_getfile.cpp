@@ -150,7 +150,8 @@ fill_result fill_entry(int pid, int dir, int procdir, const char *name, int fd,
     kf.kf_structsize = sizeof(bsd::kinfo_file);
     kf.kf_fd = fd;
     if (procdir < 0)
-        kf.kf_flags = fd == bsd::kf_fd_type_ctty ? bsd::kf_flag_read | bsd::kf_flag_write : bsd::kf_flag_read;
+        kf.kf_flags = fd == bsd::kf_fd_type_ctty ? bsd::kf_flag_read | bsd::kf_flag_write
+                                                 : bsd::kf_flag_read;
 
     if (link.starts_with("socket:[")) {
         kf.kf_type = bsd::kf_type_socket;
