@@ -186,6 +186,11 @@ def fail_at(name, call, key, pos, err, times=None):
     standin.sequence(call, key, [before] * pos + [standin.error(err)] + after)
 
 
+def uses(call, key):
+    """How often call/key was made since the last reset."""
+    return sum(1 for c in standin.log() if (c.call, c.key) == (call, key))
+
+
 def open_fds():
     return len(os.listdir("/proc/self/fd"))
 
