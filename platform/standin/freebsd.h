@@ -24,6 +24,7 @@
 #include "standin/records/netinet_tcp_var.h"
 #include "standin/records/signal.h"
 #include "standin/records/string.h"
+#include "standin/records/sys_caprights.h"
 #include "standin/records/sys_cpuset.h"
 #include "standin/records/sys_file.h"
 #include "standin/records/sys_ioctl.h"

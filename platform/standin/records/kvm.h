@@ -17,8 +17,8 @@ struct kvm_swap {
     u_int ksw_used;
     u_int ksw_total;
     int ksw_flags;
-    int ksw_reserved1;
-    int ksw_reserved2;
+    u_int ksw_reserved1;
+    u_int ksw_reserved2;
 };
 static_assert(sizeof(kvm_swap) == 52);
 static_assert(offsetof(kvm_swap, ksw_used) == 32);

@@ -36,7 +36,7 @@ struct if_data {
     std::uint64_t ifi_oqdrops;
     std::uint64_t ifi_noproto;
     std::uint64_t ifi_hwassist;
-    std::uint64_t ifi_epoch;
+    std::int64_t ifi_epoch;
     timeval ifi_lastchange;
 };
 static_assert(sizeof(if_data) == 152);

@@ -11,7 +11,7 @@
 namespace bsd {
 
 struct cpuset_t {
-    std::uint64_t __bits[cpu_maxsize / 64];
+    long __bits[cpu_maxsize / 64];
 };
 static_assert(sizeof(cpuset_t) == 128);
 

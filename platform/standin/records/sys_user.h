@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "standin/freebsd_names.h"
+#include "standin/records/sys_caprights.h"
 #include "standin/records/signal.h"
 #include "standin/records/sys_priority.h"
 #include "standin/records/sys_resource.h"
@@ -178,7 +179,7 @@ struct kinfo_file {
     std::uint16_t kf_status;
     std::uint16_t kf_pad1;
     int _kf_ispare0;
-    std::uint64_t kf_cap_rights[2];
+    cap_rights_t kf_cap_rights;
     std::uint64_t _kf_cap_spare;
     char kf_path[path_max];
 };
