@@ -52,7 +52,7 @@ def parse(text, list_name='names.list', seen=None):
         kind = fields[2].strip() if len(fields) == 3 else 'int'
         if not re.fullmatch(r'[A-Za-z_]\w*', name):
             raise ListError('%s: %r is not a name' % (where, name))
-        if kind not in TYPES | {'member', 'call'}:
+        if kind not in TYPES | {'member', 'call'} and not re.fullmatch(r'enum \w+', kind):
             raise ListError('%s: unknown type %r' % (where, kind))
         key = name.lower()
         if key in seen:
@@ -72,7 +72,16 @@ def names_header(blocks, list_name='names.list', includes=()):
         consts = [e for e in entries if e[2] not in ('member', 'call')]
         if consts:
             out += ['', '// ' + title]
-            out += ['inline constexpr %s %s = %s;' % (k, n.lower(), v) for n, v, k in consts]
+        for i, (name, value, kind) in enumerate(consts):
+            if not kind.startswith('enum '):
+                out.append('inline constexpr %s %s = %s;' % (kind, name.lower(), value))
+                continue
+            # Consecutive names of one enum type are that enum's members.
+            if i == 0 or consts[i - 1][2] != kind:
+                out.append('%s {' % kind)
+            out.append('    %s = %s,' % (name.lower(), value))
+            if i + 1 == len(consts) or consts[i + 1][2] != kind:
+                out.append('};')
     return '\n'.join(out + ['', '}  // namespace bsd', ''])
 
 

@@ -350,13 +350,14 @@
 #define MNT_NOCLUSTERR (::bsd::mnt_noclusterr)
 #undef MNT_NOCLUSTERW
 #define MNT_NOCLUSTERW (::bsd::mnt_noclusterw)
-// devstat.h: Device statistics: version, sizes and transaction kinds.
+// devstat.h: Device statistics: the version and sizes.
 #undef DEVSTAT_VERSION
 #define DEVSTAT_VERSION (::bsd::devstat_version)
 #undef DEVSTAT_NAME_LEN
 #define DEVSTAT_NAME_LEN (::bsd::devstat_name_len)
 #undef DEVSTAT_N_TRANS_FLAGS
 #define DEVSTAT_N_TRANS_FLAGS (::bsd::devstat_n_trans_flags)
+// devstat.h: Transaction kinds, the indexes of the byte and operation counts.
 #undef DEVSTAT_NO_DATA
 #define DEVSTAT_NO_DATA (::bsd::devstat_no_data)
 #undef DEVSTAT_READ

@@ -211,14 +211,18 @@ inline constexpr unsigned long long mnt_noatime = 0x0000000010000000ULL;
 inline constexpr unsigned long long mnt_noclusterr = 0x0000000040000000ULL;
 inline constexpr unsigned long long mnt_noclusterw = 0x0000000080000000ULL;
 
-// devstat.h: Device statistics: version, sizes and transaction kinds.
+// devstat.h: Device statistics: the version and sizes.
 inline constexpr int devstat_version = 6;
 inline constexpr int devstat_name_len = 16;
 inline constexpr int devstat_n_trans_flags = 4;
-inline constexpr int devstat_no_data = 0;
-inline constexpr int devstat_read = 1;
-inline constexpr int devstat_write = 2;
-inline constexpr int devstat_free = 3;
+
+// devstat.h: Transaction kinds, the indexes of the byte and operation counts.
+enum devstat_trans_flags {
+    devstat_no_data = 0,
+    devstat_read = 1,
+    devstat_write = 2,
+    devstat_free = 3,
+};
 
 // utmpx.h: Login record types of ut_type.
 inline constexpr int empty = 0;

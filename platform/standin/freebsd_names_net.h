@@ -85,12 +85,14 @@ inline constexpr int link_state_down = 1;
 inline constexpr int link_state_up = 2;
 
 // net/if_types.h: Interface types of sdl_type and ifi_type.
-inline constexpr int ift_other = 0x1;
-inline constexpr int ift_ether = 0x6;
-inline constexpr int ift_ppp = 0x17;
-inline constexpr int ift_loop = 0x18;
-inline constexpr int ift_ieee80211 = 0x47;
-inline constexpr int ift_tunnel = 0x83;
+enum ifType {
+    ift_other = 0x1,
+    ift_ether = 0x6,
+    ift_ppp = 0x17,
+    ift_loop = 0x18,
+    ift_ieee80211 = 0x47,
+    ift_tunnel = 0x83,
+};
 
 // net/route.h: Routing messages and their address bits.
 inline constexpr int rtm_version = 5;

@@ -8,7 +8,8 @@ def test_headers_are_written_from_the_lists():
     assert standin_names.main(["--check"]) == 0
 
 
-GOOD = "== sys/x.h\n# A family.\nA_B 0x10\nC 7 unsigned long\nm p.q member\nf ::bsd::f call\n"
+GOOD = ("== sys/x.h\n# A family.\nA_B 0x10\nC 7 unsigned long\nm p.q member\nf ::bsd::f call\n"
+        "G 3 enum e_t\nH 4 enum e_t\n")
 
 
 def test_one_entry_gives_a_value_and_a_macro():
@@ -17,10 +18,12 @@ def test_one_entry_gives_a_value_and_a_macro():
     assert "// sys/x.h: A family." in names
     assert "inline constexpr int a_b = 0x10;" in names
     assert "inline constexpr unsigned long c = 7;" in names
+    assert "enum e_t {\n    g = 3,\n    h = 4,\n};" in names
     assert "p.q" not in names and "::bsd::f" not in names
     assert "#undef A_B\n#define A_B (::bsd::a_b)" in clash
     assert "#define m p.q" in clash
     assert "#define f(x) (::bsd::f(x))" in clash
+    assert "#define H (::bsd::h)" in clash
 
 
 @pytest.mark.parametrize("text, message", [
