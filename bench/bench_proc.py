@@ -19,7 +19,6 @@ Prints figures; asserts nothing about speed.
 import argparse
 import importlib
 import os
-import signal
 import statistics
 import subprocess
 import sys
@@ -32,10 +31,10 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 
 import _quarn_bsd as q  # noqa: E402
 import standin  # noqa: E402
+from procs import GONE, module_scan, reap, spawn_sleepers  # noqa: E402
 from records import kinfo_proc  # noqa: E402
 
 PS = ["ps", "-e", "-o", "pid,ppid,uid,stat,rss,time,comm"]
-GONE = (ProcessLookupError, PermissionError)
 
 CHURN = """
 import os, time
@@ -64,15 +63,6 @@ def medians(fns, rounds):
     return {name: statistics.median(t) for name, t in times.items()}
 
 
-def module_scan():
-    for pid in q.pids():
-        try:
-            q.proc_oneshot_info(pid)
-            q.proc_name(pid)
-        except GONE:
-            pass
-
-
 def python_scan():
     for name in os.listdir("/proc"):
         if not name.isdigit():
@@ -87,29 +77,6 @@ def python_scan():
 
 def ps_scan():
     subprocess.run(PS, stdout=subprocess.DEVNULL, check=True)
-
-
-def spawn_sleepers(n):
-    pids = []
-    try:
-        for _ in range(n):
-            pids.append(os.posix_spawn("/bin/sleep", ["sleep", "3600"], os.environ))
-    except OSError as e:
-        print(f"  (stopped at {len(pids)} sleepers: {e})")
-    return pids
-
-
-def reap(pids):
-    for pid in pids:
-        try:
-            os.kill(pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-    for pid in pids:
-        try:
-            os.waitpid(pid, 0)
-        except ChildProcessError:
-            pass
 
 
 def ratio(label, num, den):
@@ -221,7 +188,8 @@ def main():
     args = ap.parse_args()
     parts = set(args.only or ("scan", "churn", "injected"))
     if parts & {"scan", "churn"}:
-        sleepers = spawn_sleepers(max(0, args.procs - len(q.pids())))
+        sleepers = []
+        spawn_sleepers(max(0, args.procs - len(q.pids())), sleepers)
         try:
             if "scan" in parts:
                 scan(args.rounds)

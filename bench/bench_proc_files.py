@@ -8,43 +8,19 @@ import os
 import resource
 import subprocess
 import sys
-import textwrap
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests"))
 
 import _quarn_bsd as q  # noqa: E402
 import standin  # noqa: E402
+from procs import MAPPER, OPENER, child, read_bytes  # noqa: E402
 from records import kinfo_file, kinfo_proc, kinfo_vmentry  # noqa: E402
 
 COUNT = 10_000
 INJECTED = 100_000
 
 # Every other page read-only, so each page is a mapping of its own.
-MAPPER = textwrap.dedent("""
-    import ctypes, mmap, sys
-    n = int(sys.argv[1])
-    libc = ctypes.CDLL(None, use_errno=True)
-    libc.mprotect.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int]
-    region = mmap.mmap(-1, n * mmap.PAGESIZE)
-    base = ctypes.addressof(ctypes.c_char.from_buffer(region))
-    for i in range(0, n, 2):
-        region[i * mmap.PAGESIZE] = 1
-        assert libc.mprotect(base + (i + 1) * mmap.PAGESIZE, mmap.PAGESIZE,
-                             mmap.PROT_READ) == 0
-    print("ready", flush=True)
-    sys.stdin.read()
-""")
-
-OPENER = textwrap.dedent("""
-    import os, resource, sys
-    n = int(sys.argv[1])
-    resource.setrlimit(resource.RLIMIT_NOFILE, (n + 100, n + 100))
-    fd = os.open(sys.executable, os.O_RDONLY)
-    keep = [os.dup(fd) for _ in range(n - 1)]
-    print("ready", flush=True)
-    sys.stdin.read()
-""")
 
 
 def best_of(fn, repeat):
@@ -63,20 +39,8 @@ def row(what, seconds, base=None):
     print(line)
 
 
-def child(code, n):
-    p = subprocess.Popen([sys.executable, "-c", code, str(n)], stdin=subprocess.PIPE,
-                         stdout=subprocess.PIPE, text=True)
-    assert p.stdout.readline() == "ready\n"
-    return p
-
-
-def read_bytes(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
 def live_maps():
-    p = child(MAPPER, COUNT)
+    p = child(MAPPER, COUNT // 2)  # COUNT mappings
     try:
         maps = q.proc_memory_maps(p.pid)
         print(f"live, a process with {len(maps)} mappings (best of 10)")

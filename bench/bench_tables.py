@@ -20,67 +20,22 @@ Prints figures; asserts nothing about speed.
 import argparse
 import os
 import resource
-import signal
-import subprocess
 import sys
-import textwrap
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import _quarn_bsd as q  # noqa: E402
 import scale  # noqa: E402
+from procs import (MAPPER, OPENER, SPINNER, child, module_scan, read_bytes, reap,  # noqa: E402
+                   spawn_sleepers)
 
 PS = ["ps", "-e", "-o", "pid,ppid,uid,stat,rss,time,comm"]
-GONE = (ProcessLookupError, PermissionError)
 PROCS = (1000, 2500, 5000)
 FDS = (2500, 5000, 10000)
 MAPS = (2500, 5000, 10000)
 THREADS = (100, 200, 400)
 
 # Every other page read-only, so each page is a mapping of its own.
-MAPPER = textwrap.dedent("""
-    import ctypes, mmap, sys
-    n = int(sys.argv[1])
-    libc = ctypes.CDLL(None, use_errno=True)
-    libc.mprotect.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int]
-    region = mmap.mmap(-1, 2 * n * mmap.PAGESIZE)
-    base = ctypes.addressof(ctypes.c_char.from_buffer(region))
-    for i in range(0, 2 * n, 2):
-        region[i * mmap.PAGESIZE] = 1
-        assert libc.mprotect(base + (i + 1) * mmap.PAGESIZE, mmap.PAGESIZE,
-                             mmap.PROT_READ) == 0
-    print("ready", flush=True)
-    sys.stdin.read()
-""")
-
-SPINNER = textwrap.dedent("""
-    import sys, threading
-    n = int(sys.argv[1])
-    done = threading.Event()
-    for _ in range(n - 1):
-        threading.Thread(target=done.wait, daemon=True).start()
-    print("ready", flush=True)
-    sys.stdin.read()
-""")
-
-OPENER = textwrap.dedent("""
-    import os, resource, sys
-    n = int(sys.argv[1])
-    resource.setrlimit(resource.RLIMIT_NOFILE, (n + 100, n + 100))
-    fd = os.open(sys.executable, os.O_RDONLY)
-    keep = [os.dup(fd) for _ in range(n - 1)]
-    print("ready", flush=True)
-    sys.stdin.read()
-""")
-
-
-def module_scan():
-    for pid in q.pids():
-        try:
-            q.proc_oneshot_info(pid)
-            q.proc_name(pid)
-        except GONE:
-            pass
 
 
 def python_scan():
@@ -93,27 +48,6 @@ def python_scan():
                     f.read()
             except OSError:
                 pass
-
-
-def spawn_sleepers(n, pids):
-    try:
-        for _ in range(n):
-            pids.append(os.posix_spawn("/bin/sleep", ["sleep", "3600"], os.environ))
-    except OSError as e:
-        print(f"  (stopped at {len(pids)} sleepers: {e})")
-
-
-def reap(pids):
-    for pid in pids:
-        try:
-            os.kill(pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-    for pid in pids:
-        try:
-            os.waitpid(pid, 0)
-        except ChildProcessError:
-            pass
 
 
 def processes(rounds):
@@ -149,18 +83,6 @@ def processes(rounds):
     scale.show_ratio("pids() / os.listdir('/proc')", scale.ratio(last, "pids", "listdir"), 1.5)
     scale.show_growth("the scan", sizes, scan_costs)
     scale.show_growth("pids()", sizes, pids_costs)
-
-
-def child(code, n):
-    p = subprocess.Popen([sys.executable, "-c", code, str(n)], stdin=subprocess.PIPE,
-                         stdout=subprocess.PIPE, text=True)
-    assert p.stdout.readline() == "ready\n"
-    return p
-
-
-def read_bytes(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def per_child(title, code, counts, calls, base, rounds, unit):
