@@ -76,18 +76,14 @@ int live_net_route(const int *mib, unsigned n, answer &a) {
         return ENOENT;
     int af = mib[3];
     int index = mib[5];
-    std::vector<host_link> links;
-    std::vector<host_addr> addrs;
-    if (int err = host_links(links, index); err != 0)
+    host_interfaces hi;
+    if (int err = read_host_interfaces(hi, index); err != 0)
         return err;
-    if (int err = host_addrs(addrs); err != 0)
-        return err;
-    link_addrs by_link = addrs_by_link(links, addrs);
-    for (std::size_t i = 0; i < links.size(); i++) {
-        const host_link &link = links[i];
+    for (std::size_t i = 0; i < hi.links.size(); i++) {
+        const host_link &link = hi.links[i];
         append_ifinfo(a.out, link);
-        for (std::size_t k = by_link.first[i]; k < by_link.first[i + 1]; k++) {
-            const host_addr &addr = addrs[by_link.order[k]];
+        for (std::size_t k = hi.by_link.first[i]; k < hi.by_link.first[i + 1]; k++) {
+            const host_addr &addr = hi.addrs[hi.by_link.order[k]];
             if (af != 0 && af != (addr.v6 ? bsd::af_inet6 : bsd::af_inet))
                 continue;
             append_newaddr(a.out, link, addr);

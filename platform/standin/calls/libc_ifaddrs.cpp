@@ -82,15 +82,11 @@ bsd::ifaddrs *lay_out(const std::vector<entry> &entries) {
 // The host's interfaces in FreeBSD's order: each link's AF_LINK entry, then
 // that link's addresses.
 int live_entries(std::vector<entry> &out) {
-    std::vector<host_link> links;
-    std::vector<host_addr> addrs;
-    if (int err = host_links(links); err != 0)
+    host_interfaces hi;
+    if (int err = read_host_interfaces(hi); err != 0)
         return err;
-    if (int err = host_addrs(addrs); err != 0)
-        return err;
-    link_addrs by_link = addrs_by_link(links, addrs);
-    for (std::size_t i = 0; i < links.size(); i++) {
-        const host_link &link = links[i];
+    for (std::size_t i = 0; i < hi.links.size(); i++) {
+        const host_link &link = hi.links[i];
         unsigned flags = bsd_if_flags(link.flags);
         entry le;
         le.name = link.name;
@@ -99,8 +95,8 @@ int live_entries(std::vector<entry> &out) {
         bsd::if_data d = bsd_if_data(link);
         le.data.assign(reinterpret_cast<const char *>(&d), sizeof(d));
         out.push_back(std::move(le));
-        for (std::size_t k = by_link.first[i]; k < by_link.first[i + 1]; k++) {
-            const host_addr &a = addrs[by_link.order[k]];
+        for (std::size_t k = hi.by_link.first[i]; k < hi.by_link.first[i + 1]; k++) {
+            const host_addr &a = hi.addrs[hi.by_link.order[k]];
             entry ae;
             ae.name = link.name;
             ae.flags = flags;

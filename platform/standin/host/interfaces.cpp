@@ -167,8 +167,6 @@ int if_request(int fd, const char *name, unsigned long request, ifreq &ifr) {
     return 0;
 }
 
-}  // namespace
-
 int host_links(std::vector<host_link> &out, int index) {
     out.clear();
     link_walk walk{&out, index};
@@ -206,6 +204,17 @@ link_addrs addrs_by_link(const std::vector<host_link> &links,
             la.order[next[owner[k]]++] = k;
     }
     return la;
+}
+
+}  // namespace
+
+int read_host_interfaces(host_interfaces &out, int index) {
+    if (int err = host_links(out.links, index); err != 0)
+        return err;
+    if (int err = host_addrs(out.addrs); err != 0)
+        return err;
+    out.by_link = addrs_by_link(out.links, out.addrs);
+    return 0;
 }
 
 int host_if_flags(int fd, const char *name, unsigned &flags) {

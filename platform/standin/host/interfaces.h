@@ -51,11 +51,6 @@ inline constexpr unsigned host_iff_running = 0x40;
 inline constexpr unsigned host_iff_promisc = 0x100;
 inline constexpr unsigned host_iff_multicast = 0x1000;
 
-// Every link (index 0) or the one with this index; errno value or 0.
-int host_links(std::vector<host_link> &out, int index = 0);
-// Every address, in the host's order; errno value or 0.
-int host_addrs(std::vector<host_addr> &out);
-
 // The addresses of each link, so that laying links and addresses out is one
 // pass over each: link i's addresses are addrs[order[k]] for k from
 // first[i] to first[i + 1], in the host's order. An address of no listed
@@ -64,8 +59,16 @@ struct link_addrs {
     std::vector<std::size_t> first;
     std::vector<std::size_t> order;
 };
-link_addrs addrs_by_link(const std::vector<host_link> &links,
-                         const std::vector<host_addr> &addrs);
+
+// Every link (index 0) or the one with this index, every address in the
+// host's order, and each link's addresses.
+struct host_interfaces {
+    std::vector<host_link> links;
+    std::vector<host_addr> addrs;
+    link_addrs by_link;
+};
+// errno value or 0.
+int read_host_interfaces(host_interfaces &out, int index = 0);
 
 // The link settings of an interface (ethtool). speed in Mbit/s, 0 unknown;
 // duplex 1 full, 0 half, -1 unknown; port the host's PORT_* number.
