@@ -37,17 +37,9 @@
 #include "harness.h"
 #include "live_record.h"
 #include "recording_target.h"
+#include "standin/inject/inject.h"
 
 extern "C" PyObject *PyInit__quarn_bsd(void);
-extern "C" {
-void standin_reset(void);
-int standin_answer(const char *call, const char *key, const void *data, std::size_t len);
-int standin_answer_value(const char *call, const char *key, long value, const void *data,
-                         std::size_t len);
-int standin_error(const char *call, const char *key, int err);
-int standin_host_root(const char *dir);
-int standin_alloc_fill(const void *pattern, std::size_t len);
-}
 
 namespace {
 

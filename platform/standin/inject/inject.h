@@ -52,4 +52,7 @@ void standin_log_clear(void);
 // Reads every host file of the live answers (/proc, /sys, the utmp file)
 // under another root (null or "": the host's own); reset leaves it alone.
 int standin_host_root(const char *dir);
+// Test builds only (failalloc.cpp): every later fresh block of the module
+// gets this pattern (len 0: none), so a read of bytes nobody wrote shows.
+int standin_alloc_fill(const void *pattern, std::size_t len);
 }
